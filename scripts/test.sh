@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds the project (debug) and runs every test with CTest.
+#   --all  also the sanitizer builds (ASan+UBSan, ThreadSanitizer) of the core
+#          libraries with their tests, and each fuzz target for 60 seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+all=0
+for a in "$@"; do
+  case "$a" in
+    --all) all=1 ;;
+    -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown option '$a' (try --help)" >&2; exit 2 ;;
+  esac
+done
+
+step() { printf '\n==== %s\n' "$*"; }
+
+step "debug build and tests"
+cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build build/debug -j"$jobs"
+ctest --test-dir build/debug --output-on-failure -j"$jobs"
+
+if [ "$all" -eq 1 ]; then
+  step "ASan+UBSan build of the core libraries and their tests"
+  cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOLVARO_SANITIZE=ON \
+        -DOLVARO_CORE_ONLY=ON -DOLVARO_BENCH=OFF >/dev/null
+  cmake --build build/asan -j"$jobs"
+  ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build/asan --output-on-failure -j"$jobs"
+
+  step "fuzz targets (clang, libFuzzer, ASan+UBSan)"
+  cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DOLVARO_FUZZ=ON -DOLVARO_SANITIZE=ON -DOLVARO_CORE_ONLY=ON \
+        -DOLVARO_TESTS=OFF -DOLVARO_BENCH=OFF >/dev/null
+  cmake --build build/fuzz -j"$jobs"
+  ctest --test-dir build/fuzz -L fuzz --output-on-failure -j"$jobs"
+fi
