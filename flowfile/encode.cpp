@@ -171,4 +171,15 @@ Operand decodeField(const Instruction& rec, const Field& f) {
   return o;
 }
 
+std::optional<Instruction> buildInstruction(uint32_t line, int16_t opcode,
+                                            std::initializer_list<Operand> operands) {
+  const OpcodeInfo* op = findOpcode(opcode);
+  if (!op || operands.size() != op->fieldCount) return std::nullopt;
+  Instruction rec(line, opcode);
+  int i = 0;
+  for (const Operand& v : operands)
+    if (!encodeField(rec, op->fields[i++], v)) return std::nullopt;
+  return rec;
+}
+
 }  // namespace cpl

@@ -4,6 +4,8 @@
 // them; no operand offset is written anywhere else.
 #pragma once
 
+#include <initializer_list>
+#include <optional>
 #include <string>
 
 #include "flowfile/cplformat.h"
@@ -87,6 +89,11 @@ bool encodeField(Instruction& rec, const Field& f, const Operand& v);
 // (a hostile record) the value is whatever the slot holds; callers check
 // `admits` before trusting it.
 Operand decodeField(const Instruction& rec, const Field& f);
+
+// A whole record: the opcode's fields in order, one operand each. nullopt
+// when the count does not match the layout or a field refuses its operand.
+std::optional<Instruction> buildInstruction(uint32_t line, int16_t opcode,
+                                            std::initializer_list<Operand> operands);
 
 // Whether the field admits an operand of this type (kOperand, kCondValue).
 bool admits(const Field& f, OperandType t);

@@ -178,7 +178,9 @@ TEST(Encode, RecordsMatchHandBuiltBytes) {
 
     for (size_t i = 0; i < c.operands.size(); ++i) {
       Operand back = decodeField(rec, op->fields[i]);
-      if (c.operands[i].type != kOpInt) EXPECT_EQ(back.reg, c.operands[i].reg) << "operand " << i;
+      if (c.operands[i].type != kOpInt) {
+        EXPECT_EQ(back.reg, c.operands[i].reg) << "operand " << i;
+      }
       EXPECT_EQ(back.ival, c.operands[i].ival) << "operand " << i;
     }
   }

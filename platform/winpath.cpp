@@ -9,7 +9,11 @@
 namespace platform {
 
 std::string winPathToLinux(std::string_view gbkPath) {
-  std::string p = gbkToUtf8(gbkPath);
+  return utf8WinPathToLinux(gbkToUtf8(gbkPath));
+}
+
+std::string utf8WinPathToLinux(std::string_view utf8Path) {
+  std::string p(utf8Path);
   for (char& c : p)
     if (c == '\\') c = '/';
   if (p.size() >= 2 && p[1] == ':' &&
@@ -61,6 +65,10 @@ std::string resolveCaseInsensitive(const std::string& path) {
 
 std::string openablePath(std::string_view gbkPath) {
   return resolveCaseInsensitive(winPathToLinux(gbkPath));
+}
+
+std::string openableUtf8Path(std::string_view utf8Path) {
+  return resolveCaseInsensitive(utf8WinPathToLinux(utf8Path));
 }
 
 }  // namespace platform

@@ -1,0 +1,166 @@
+#include "runtime/interpreter/loader.h"
+
+#include <fstream>
+#include <iterator>
+
+#include "flowfile/bytes.h"
+#include "platform/winpath.h"
+
+namespace interp {
+namespace {
+
+// A cursor over the file image that refuses to read past its end.
+class Reader {
+ public:
+  explicit Reader(std::span<const uint8_t> b) : b_(b) {}
+  size_t left() const { return b_.size() - pos_; }
+  size_t pos() const { return pos_; }
+  bool take(size_t n, std::span<const uint8_t>* out) {
+    if (n > left()) return false;
+    *out = b_.subspan(pos_, n);
+    pos_ += n;
+    return true;
+  }
+  bool i16(int16_t* v) {
+    std::span<const uint8_t> s;
+    if (!take(2, &s)) return false;
+    *v = cpl::getI16(s, 0);
+    return true;
+  }
+  bool i32(int32_t* v) {
+    std::span<const uint8_t> s;
+    if (!take(4, &s)) return false;
+    *v = cpl::getI32(s, 0);
+    return true;
+  }
+
+ private:
+  std::span<const uint8_t> b_;
+  size_t pos_ = 0;
+};
+
+LoadCode fail(ParsedFlow& out, LoadCode code, std::string why) {
+  out.problem = std::move(why);
+  return code;
+}
+
+}  // namespace
+
+LoadCode parseCompiledFlow(std::span<const uint8_t> file, ParsedFlow& out) {
+  out = ParsedFlow{};
+  Reader r(file);
+  std::span<const uint8_t> magic;
+  if (!r.take(4, &magic)) return fail(out, kLoadBadMagic, "file shorter than its 4-byte magic");
+  out.magic.assign(magic.begin(), magic.end());
+  const bool v1001 = out.magic == cpl::kMagic1001;
+  if (!v1001 && out.magic != cpl::kMagic1002)
+    return fail(out, kLoadBadMagic, "unknown magic (not 1001 or 1002)");
+
+  int32_t n = 0;
+  if (!r.i32(&n)) return fail(out, kLoadShortFile, "file ends before the block count");
+  // Every section takes at least its 2-byte kind, and the pool follows.
+  if (n < 0 || static_cast<uint64_t>(n) * 2 > r.left())
+    return fail(out, kLoadShortFile,
+                "block count " + std::to_string(n) + " does not fit in the file");
+  out.blocks.resize(n);
+
+  for (int32_t i = 0; i < n; ++i) {
+    FlowBlock& blk = out.blocks[i];
+    const std::string at = "block " + std::to_string(i);
+    int16_t kind = 0;
+    if (!r.i16(&kind)) return fail(out, kLoadShortFile, at + ": file ends before its kind");
+    cpl::putI16(blk.rec, 0, kind);
+    cpl::putI16(blk.rec, 2, kind);
+    if (kind == cpl::kKindScript) {
+      int32_t count = 0;
+      if (!r.i32(&count)) return fail(out, kLoadShortFile, at + ": file ends in the script header");
+      if (count < 0 || static_cast<uint64_t>(count) * cpl::kInstrSize > r.left())
+        return fail(out, kLoadShortFile,
+                    at + ": " + std::to_string(count) + " instructions do not fit in the file");
+      blk.code.reserve(count);
+      for (int32_t k = 0; k < count; ++k) {
+        std::span<const uint8_t> s;
+        r.take(cpl::kInstrSize, &s);
+        cpl::InstrBytes b;
+        std::copy(s.begin(), s.end(), b.begin());
+        blk.code.emplace_back(b);
+      }
+      int32_t def = 0;
+      if (!r.i32(&def))
+        return fail(out, kLoadShortFile, at + ": file ends before its default exit");
+      cpl::putI32(blk.rec, FlowBlock::kScriptCount, count);
+      cpl::putI32(blk.rec, FlowBlock::kScriptDefaultExit, def);
+      continue;
+    }
+    const cpl::KindInfo* info = cpl::findKind(kind);
+    if (!info) return fail(out, kLoadBadMagic, at + ": unknown block kind " + std::to_string(kind));
+    // "1001": the record's payload lands at 4; "1002": 546 bytes land at 2
+    // (two filler bytes after the kind), so the payload again starts at 4.
+    const size_t want = v1001 ? info->sectionSize - 2 : cpl::kBlockRecordSize - 2;
+    const size_t dest = v1001 ? 4 : 2;
+    std::span<const uint8_t> s;
+    if (!r.take(want, &s))
+      return fail(out, kLoadShortFile,
+                  at + ": section of kind " + std::to_string(kind) + " cut short");
+    std::copy(s.begin(), s.end(), blk.rec.begin() + dest);
+    if (!v1001) cpl::putI16(blk.rec, 2, kind);
+  }
+
+  out.poolOffset = r.pos();
+  std::span<const uint8_t> pool;
+  if (!r.take(cpl::kPoolSize, &pool))
+    return fail(out, kLoadShortFile,
+                "string pool has " + std::to_string(r.left()) + " of its 4096 bytes");
+  std::copy(pool.begin(), pool.end(), out.pool.begin());
+  return kLoadOk;
+}
+
+void releaseBank(FlowBank& bank) {
+  bank.blocks.clear();
+  bank.blocks.shrink_to_fit();
+}
+
+LoadCode loadCompiledFlow(FlowTable& table, const std::string& path, const std::string& vocDir,
+                          int slot) {
+  std::ifstream in(platform::openableUtf8Path(path), std::ios::binary);
+  if (!in) return kLoadCannotOpen;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+
+  // Magic first, then the slot, then the banks, as callers have always seen
+  // the codes come.
+  if (bytes.size() < 4 || (std::string(bytes.begin(), bytes.begin() + 4) != cpl::kMagic1001 &&
+                           std::string(bytes.begin(), bytes.begin() + 4) != cpl::kMagic1002))
+    return kLoadBadMagic;
+  if (slot < 0 || slot >= kFlowSlots) return kLoadSlotOutOfRange;
+  {
+    std::lock_guard lock(table.mutex());
+    const auto& s = table.slotLocked(slot);
+    if (s.banks[0].useCount > 0 && s.banks[1].useCount > 0) return kLoadBothBanksInUse;
+  }
+
+  ParsedFlow parsed;
+  LoadCode code = parseCompiledFlow(bytes, parsed);
+  if (code != kLoadOk) return code;
+
+  std::lock_guard lock(table.mutex());
+  FlowSlot& s = table.slotLocked(slot);
+  int k = s.banks[0].useCount == 0 ? 0 : s.banks[1].useCount == 0 ? 1 : -1;
+  if (k < 0) return kLoadBothBanksInUse;  // a call took the last free bank meanwhile
+  FlowBank& b = s.banks[k];
+  b.loaded = 0;
+  releaseBank(b);
+  b.blocks = std::move(parsed.blocks);
+  b.vocDir = vocDir;
+  b.path = path;
+  b.pool = parsed.pool;
+  b.version = s.banks[1 - k].version + 1;
+  b.blockCount = static_cast<int32_t>(b.blocks.size());
+  b.useCount = 0;
+  b.loaded = 1;
+  s.banks[0].free = 0;
+  s.banks[1].free = 0;
+  return kLoadOk;
+}
+
+}  // namespace interp

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# cpldump on the sample flow and on broken copies of it: listing lines and
+# exit statuses.
+set -u
+dump=$1 sample=$2
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail=0
+check() { if ! grep -qF -- "$2" "$1"; then echo "missing line: $2"; fail=1; fi; }
+status() {
+  "$dump" "$1" >"$tmp/out" 2>"$tmp/err"
+  local rc=$?
+  if [ "$rc" -ne "$2" ]; then echo "cpldump $1: exit $rc, want $2"; cat "$tmp/err"; fail=1; fi
+}
+
+status "$sample" 0
+cp "$tmp/out" "$tmp/listing"
+check "$tmp/listing" "magic 1001"
+check "$tmp/listing" "blocks 15"
+check "$tmp/listing" "block 0: kind 6 GCMD_START (start)"
+check "$tmp/listing" "  exits: 0->1"
+check "$tmp/listing" "block 2: kind 44 GCMD_DTC_DIGIT (single-key branch)"
+check "$tmp/listing" "block 5: kind 48 GCMD_DTC_SCRIPT (script)"
+check "$tmp/listing" "     0    0   4 set I1, 10"
+check "$tmp/listing" "    20   20  65 if I4 < 3 goto loop(@18)"
+check "$tmp/listing" "    22   22   4 set S6, \"您好,世界\""
+check "$tmp/listing" "    25   25  74 gotoout \"menu\"->block 2"
+check "$tmp/listing" "  default exit -> 6"
+check "$tmp/listing" "block 14: kind 53 GCMD_DTC_CYCPLAY (loop playback)"
+check "$tmp/listing" "pool: "
+
+head -c 3 "$sample" >"$tmp/short"; status "$tmp/short" 2
+printf '1000' | cat - <(tail -c +5 "$sample") >"$tmp/project"; status "$tmp/project" 2
+head -c -1 "$sample" >"$tmp/nopool"; status "$tmp/nopool" 3
+check "$tmp/err" "string pool has 4095 of its 4096 bytes"
+status "$tmp/does-not-exist" 5
+"$dump" --help | grep -q "Usage: cpldump" || { echo "--help prints no usage"; fail=1; }
+"$dump" >/dev/null 2>&1 && { echo "no argument must fail"; fail=1; }
+exit $fail
