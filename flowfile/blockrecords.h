@@ -36,9 +36,11 @@ static_assert(NumberOperand::kNumber + 4 == NumberOperand::kSize);
 // Checks that a record's exits end exactly at its size and match the kind table.
 template <typename R>
 constexpr bool recordLaidOut() {
-  const KindInfo* k = findKind(R::kKind);
-  return k && k->sectionSize == R::kSize && k->exitOffset == R::kExits &&
-         R::kExits + 4 * k->exitSlots == R::kSize;
+  const int i = kindIndex(R::kKind);
+  if (i < 0) return false;
+  const KindInfo& k = kKinds[i];
+  return k.sectionSize == R::kSize && k.exitOffset == R::kExits &&
+         R::kExits + 4 * k.exitSlots == R::kSize;
 }
 
 struct StartRecord {

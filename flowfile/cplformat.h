@@ -94,11 +94,16 @@ inline constexpr std::array<KindInfo, 15> kKinds{{
     {53, "GCMD_DTC_CYCPLAY", 22, 14, 2},
 }};
 
+// Index of the kind in kKinds, or -1 for a kind outside the table.
+constexpr int kindIndex(int kind) {
+  for (int i = 0; i < static_cast<int>(kKinds.size()); ++i)
+    if (kKinds[i].kind == kind) return i;
+  return -1;
+}
 // The kind's entry, or nullptr for a kind outside the table.
-constexpr const KindInfo* findKind(int kind) {
-  for (const auto& k : kKinds)
-    if (k.kind == kind) return &k;
-  return nullptr;
+inline const KindInfo* findKind(int kind) {
+  int i = kindIndex(kind);
+  return i < 0 ? nullptr : &kKinds[i];
 }
 
 // A readable name of the kind for listings ("play voice", ...).
