@@ -7,6 +7,8 @@ packages=(
   # build and tests
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # database access (SOCI with its SQLite backend)
+  libsoci-dev libsqlite3-dev
   # echo canceller baseline for the benchmarks
   libspeexdsp-dev
   # tools used by the scripts and tests

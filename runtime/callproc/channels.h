@@ -1,0 +1,128 @@
+// The per-channel tables: the channel record (shared with the CTI library,
+// layout in hardware/chanrecord.h), the step record (progress of the block
+// being run) and the current block record (a copy of that block).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "flowfile/bytes.h"
+#include "flowfile/cplformat.h"
+#include "hardware/chanrecord.h"
+#include "runtime/interpreter/flow_table.h"
+#include "runtime/interpreter/registers.h"
+
+namespace callproc {
+
+inline constexpr int kMaxChannels = CHAN_MAX;
+
+// One 353-byte record of the shared table, read and written at its offsets.
+class ChanRecord {
+ public:
+  explicit ChanRecord(uint8_t* p) : p_(p) {}
+
+  int16_t lineState() const { return cpl::getI16(span(), CHAN_OFF_LINE_STATE); }
+  void setLineState(int16_t v) { cpl::putI16(span(), CHAN_OFF_LINE_STATE, v); }
+  int32_t flowSlot() const { return cpl::getI32(span(), CHAN_OFF_FLOW_SLOT); }
+  void setFlowSlot(int32_t v) { cpl::putI32(span(), CHAN_OFF_FLOW_SLOT, v); }
+  int32_t bank() const { return cpl::getI32(span(), CHAN_OFF_BANK); }
+  void setBank(int32_t v) { cpl::putI32(span(), CHAN_OFF_BANK, v); }
+  int16_t linked() const { return cpl::getI16(span(), CHAN_OFF_LINKED); }
+  void setLinked(int16_t v) { cpl::putI16(span(), CHAN_OFF_LINKED, v); }
+  int16_t answerMark() const { return cpl::getI16(span(), CHAN_OFF_ANSWER_MARK); }
+  void setAnswerMark(int16_t v) { cpl::putI16(span(), CHAN_OFF_ANSWER_MARK, v); }
+  uint8_t answerKind() const { return p_[CHAN_OFF_ANSWER_KIND]; }
+  void setAnswerKind(uint8_t v) { p_[CHAN_OFF_ANSWER_KIND] = v; }
+
+  // Zero-terminated GBK text fields. Setting cuts the text to the field's
+  // size less one and zero-fills the rest.
+  std::string text(int off, int size) const;
+  void setText(int off, int size, std::string_view v);
+
+  std::string callerNumber() const { return text(CHAN_OFF_CALLER, CHAN_NUMBER_SIZE); }
+  void setCallerNumber(std::string_view v) { setText(CHAN_OFF_CALLER, CHAN_NUMBER_SIZE, v); }
+  std::string callId() const { return text(CHAN_OFF_CALL_ID, CHAN_NUMBER_SIZE); }
+  void setCallId(std::string_view v) { setText(CHAN_OFF_CALL_ID, CHAN_NUMBER_SIZE, v); }
+  std::string peerNumber() const { return text(CHAN_OFF_PEER_NUMBER, CHAN_NUMBER_SIZE); }
+  void setPeerNumber(std::string_view v) { setText(CHAN_OFF_PEER_NUMBER, CHAN_NUMBER_SIZE, v); }
+  std::string lineNumber() const { return text(CHAN_OFF_LINE_NUMBER, CHAN_LINE_NUMBER_SIZE); }
+  void setLineNumber(std::string_view v) { setText(CHAN_OFF_LINE_NUMBER, CHAN_LINE_NUMBER_SIZE, v); }
+  std::string extension() const { return text(CHAN_OFF_EXTENSION, CHAN_EXTENSION_SIZE); }
+  void setExtension(std::string_view v) { setText(CHAN_OFF_EXTENSION, CHAN_EXTENSION_SIZE, v); }
+  std::string forwardNumber() const { return text(CHAN_OFF_FORWARD, CHAN_FORWARD_SIZE); }
+  void setForwardNumber(std::string_view v) { setText(CHAN_OFF_FORWARD, CHAN_FORWARD_SIZE, v); }
+  std::string keyBuffer() const { return text(CHAN_OFF_KEY_BUFFER, CHAN_KEY_BUFFER_SIZE); }
+  void setKeyBuffer(std::string_view v) { setText(CHAN_OFF_KEY_BUFFER, CHAN_KEY_BUFFER_SIZE, v); }
+
+  // Clears the call: everything but the flow slot, bank, line number,
+  // extension and forwarding number; line states 4 and 5 (extension
+  // settings) survive.
+  void clearCall();
+
+  std::span<uint8_t, CHAN_RECORD_SIZE> span() const {
+    return std::span<uint8_t, CHAN_RECORD_SIZE>(p_, CHAN_RECORD_SIZE);
+  }
+
+ private:
+  uint8_t* p_;
+};
+
+// Progress of the block a channel is running.
+struct StepRecord {
+  int32_t blockIndex = 0;
+  int32_t step = 0;         // 0: block just entered; further steps by block kind
+  uint32_t pc = 0;          // interpreter: next instruction
+  int32_t interpAux = 0;    // interpreter: spare
+  int32_t limit = 0;        // a timeout or duration in ms, by block kind
+  uint32_t startTick = 0;   // tick count when the running wait started
+  int32_t counter = 0;      // play channel, remaining repeats or linked channel
+  int32_t field1 = 0, field2 = 0;
+  std::string text;         // up to 511 bytes: stop keys, ring-back file, symbol string
+};
+
+// The block a channel runs: a 548-byte copy (kind at 0, kind as loaded at 2,
+// payload from 4) and, for a script block, its instructions in the bank.
+struct CurrentBlock {
+  std::array<uint8_t, cpl::kBlockRecordSize> rec{};
+  const interp::FlowBlock* block = nullptr;  // valid while the call holds its bank
+
+  int16_t kind() const { return cpl::getI16(rec, 0); }
+  void setKind(int16_t k) { cpl::putI16(rec, 0, k); }
+  // Fields addressed by their offset in the stored record.
+  int32_t i32At(int storedOffset) const {
+    return cpl::getI32(rec, storedOffset + cpl::kBlockPayloadShift);
+  }
+  uint8_t u8At(int storedOffset) const { return rec[storedOffset + cpl::kBlockPayloadShift]; }
+  std::string textAt(int storedOffset, int size) const;
+};
+
+class ChannelTables {
+ public:
+  ChannelTables();
+  ChanRecord record(int c) { return ChanRecord(&records_[static_cast<size_t>(c) * CHAN_RECORD_SIZE]); }
+  uint8_t* recordTable() { return records_.data(); }
+  StepRecord& step(int c) { return steps_[c]; }
+  CurrentBlock& current(int c) { return current_[c]; }
+  interp::Registers& regs(int c) { return regs_[c]; }
+  // Whether channel c's call holds a use count on its flow bank.
+  bool& holdsBank(int c) { return holdsBank_[c]; }
+
+  // Link two channels for talking: both line states 1, each other's linked
+  // channel and each other's caller number as peer number. The caller checks
+  // the range.
+  void link(int a, int b);
+  // First channel below `count` whose extension number equals `number`, or -1.
+  int findExtension(std::string_view number, int count);
+
+ private:
+  std::array<uint8_t, CHAN_RECORD_SIZE * kMaxChannels> records_{};
+  std::array<StepRecord, kMaxChannels> steps_;
+  std::array<CurrentBlock, kMaxChannels> current_;
+  std::array<interp::Registers, kMaxChannels> regs_;
+  std::array<bool, kMaxChannels> holdsBank_{};
+};
+
+}  // namespace callproc

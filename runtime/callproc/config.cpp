@@ -1,0 +1,67 @@
+#include "runtime/callproc/config.h"
+
+namespace callproc {
+namespace {
+
+// Reads an integer key, noting a value that is not a plain number.
+int readInt(const platform::IniFile& ini, SysConfig& cfg, const char* section,
+            const std::string& key, int def) {
+  if (ini.isMalformedInt(section, key))
+    cfg.warnings.push_back(std::string("[") + section + "] " + key + "=" +
+                           ini.getString(section, key, "") + " is not a whole number; read as " +
+                           std::to_string(ini.getInt(section, key, def)));
+  return ini.getInt(section, key, def);
+}
+
+}  // namespace
+
+SysConfig readSysConfig(const platform::IniFile& ini) {
+  SysConfig c;
+  c.dbType = readInt(ini, c, "DataBase", "type", 0);
+  c.filename = ini.getString("DataBase", "filename", "");
+  c.server = ini.getString("DataBase", "server", "");
+  c.data = ini.getString("DataBase", "data", "");
+  c.user = ini.getString("DataBase", "user", "");
+  c.pass = ini.getString("DataBase", "pass", "");
+  c.service = ini.getString("DataBase", "service", "");
+  c.username = ini.getString("DataBase", "username", "");
+  c.password = ini.getString("DataBase", "password", "");
+
+  c.callallow = readInt(ini, c, "System", "callallow", 1);
+  c.callintype = readInt(ini, c, "System", "callintype", 1);
+  c.callednum = ini.getString("System", "callednum", "8888");
+  c.dtmftimeout = readInt(ini, c, "System", "dtmftimeout", 10);
+  c.replaycnt = readInt(ini, c, "System", "replaycnt", 0);
+  c.replaytime = readInt(ini, c, "System", "replaytime", 0);
+  c.messageshow = readInt(ini, c, "System", "messageshow", 1);
+  c.keycallport = readInt(ini, c, "net", "keycallport", 0);
+
+  c.flowCount = readInt(ini, c, "ivrfile", "cnt", 0);
+  if (c.flowCount <= kMaxFlowEntries) {
+    for (int n = 0; n < c.flowCount; ++n) {
+      const std::string i = std::to_string(n);
+      c.flows.push_back({readInt(ini, c, "ivrfile", "ivrno" + i, 0),
+                         ini.getString("ivrfile", "ivrfile" + i, ""),
+                         ini.getString("ivrfile", "vocdir" + i, "")});
+    }
+  }
+  c.triggerCount = readInt(ini, c, "ivrtrig", "cnt", 0);
+  if (c.triggerCount > kMaxTriggerEntries) {
+    c.warnings.push_back("[ivrtrig] cnt=" + std::to_string(c.triggerCount) + " is more than " +
+                         std::to_string(kMaxTriggerEntries) + "; only the first " +
+                         std::to_string(kMaxTriggerEntries) + " triggers are read");
+    c.triggerCount = kMaxTriggerEntries;
+  }
+  for (int n = 0; n < c.triggerCount; ++n) {
+    const std::string i = std::to_string(n);
+    c.triggers.push_back(
+        {ini.getString("ivrtrig", "num" + i, ""), readInt(ini, c, "ivrtrig", "ivrindex" + i, -1)});
+  }
+  return c;
+}
+
+std::string lineNumberOf(const platform::IniFile& ini, int channel) {
+  return ini.getString("Out" + std::to_string(channel), "lineno", "");
+}
+
+}  // namespace callproc

@@ -1,0 +1,79 @@
+#include "runtime/callproc/config.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/callproc/test_support.h"
+
+namespace callproc {
+namespace {
+
+TEST(Config, EmptyFileGivesEveryDefault) {
+  testing::TempDir dir;
+  SysConfig c = readSysConfig(platform::IniFile(dir.file("missing.ini")));
+  EXPECT_EQ(c.dbType, 0);
+  EXPECT_EQ(c.filename, "");
+  EXPECT_EQ(c.callallow, 1);
+  EXPECT_EQ(c.callintype, 1);
+  EXPECT_EQ(c.callednum, "8888");
+  EXPECT_EQ(c.dtmftimeout, 10);
+  EXPECT_EQ(c.replaycnt, 0);
+  EXPECT_EQ(c.replaytime, 0);
+  EXPECT_EQ(c.messageshow, 1);
+  EXPECT_EQ(c.keycallport, 0);
+  EXPECT_EQ(c.flowCount, 0);
+  EXPECT_EQ(c.triggerCount, 0);
+  EXPECT_TRUE(c.warnings.empty());
+}
+
+TEST(Config, ReadsEveryKey) {
+  testing::TempDir dir;
+  platform::IniFile ini(dir.write("sysconfig.ini",
+                                  "[DataBase]\ntype=1\nfilename=a.db\nserver=srv\ndata=ivr\n"
+                                  "user=u\npass=p\nservice=svc\nusername=un\npassword=pw\n"
+                                  "[System]\ncallallow=0\ncallintype=0\ncallednum=95555\n"
+                                  "dtmftimeout=7\nreplaycnt=2\nreplaytime=3\nmessageshow=0\n"
+                                  "[net]\nkeycallport=6000\n"
+                                  "[ivrfile]\ncnt=2\nivrno0=5\nivrfile0=.\\a.cpl\nvocdir0=.\\voc\n"
+                                  "ivrno1=6\nivrfile1=b.cpl\n"
+                                  "[ivrtrig]\ncnt=3\nnum0=88X\nivrindex0=5\nnum1=9\n"
+                                  "[Out3]\nlineno=总机\n"));
+  SysConfig c = readSysConfig(ini);
+  EXPECT_EQ(c.dbType, 1);
+  EXPECT_EQ(c.filename, "a.db");
+  EXPECT_EQ(c.server + c.data + c.user + c.pass, "srvivrup");
+  EXPECT_EQ(c.service + c.username + c.password, "svcunpw");
+  EXPECT_EQ(c.callallow, 0);
+  EXPECT_EQ(c.callintype, 0);
+  EXPECT_EQ(c.callednum, "95555");
+  EXPECT_EQ(c.dtmftimeout + c.replaycnt + c.replaytime, 12);
+  EXPECT_EQ(c.messageshow, 0);
+  EXPECT_EQ(c.keycallport, 6000);
+  ASSERT_EQ(c.flows.size(), 2u);
+  EXPECT_EQ(c.flows[0].slot, 5);
+  EXPECT_EQ(c.flows[0].file, ".\\a.cpl");
+  EXPECT_EQ(c.flows[0].vocDir, ".\\voc");
+  EXPECT_EQ(c.flows[1].vocDir, "");
+  ASSERT_EQ(c.triggers.size(), 3u);
+  EXPECT_EQ(c.triggers[0].code, "88X");
+  EXPECT_EQ(c.triggers[1].slot, -1);  // ivrindex defaults to -1
+  EXPECT_EQ(c.triggers[2].code, "");
+  EXPECT_EQ(lineNumberOf(ini, 3), "总机");
+  EXPECT_EQ(lineNumberOf(ini, 4), "");
+}
+
+TEST(Config, OversizedAndMalformedCounts) {
+  testing::TempDir dir;
+  SysConfig c = readSysConfig(platform::IniFile(dir.write(
+      "s.ini", "[ivrfile]\ncnt=1025\nivrno0=1\n[ivrtrig]\ncnt=99999999\n[net]\nkeycallport=50x0\n")));
+  EXPECT_EQ(c.flowCount, 1025);
+  EXPECT_TRUE(c.flows.empty());  // the load fails before any file is read
+  EXPECT_EQ(c.triggerCount, kMaxTriggerEntries);
+  EXPECT_EQ(c.keycallport, 50);
+  ASSERT_EQ(c.warnings.size(), 2u);
+  EXPECT_NE(c.warnings[0].find("[net] keycallport=50x0 is not a whole number"), std::string::npos)
+      << c.warnings[0];
+  EXPECT_NE(c.warnings[1].find("[ivrtrig] cnt=99999999"), std::string::npos) << c.warnings[1];
+}
+
+}  // namespace
+}  // namespace callproc

@@ -1,0 +1,105 @@
+#include "runtime/callproc/keycall.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "flowfile/bytes.h"
+#include "hardware/chanrecord.h"
+#include "runtime/callproc/runtime.h"
+
+namespace callproc {
+
+std::optional<KeyCallEvent> decodeKeyCall(std::span<const uint8_t> d) {
+  if (d.size() != kKeyCallSize) return std::nullopt;
+  KeyCallEvent e;
+  e.command = cpl::getI16(d, kKeyCallCommand);
+  e.channel = cpl::getI32(d, kKeyCallChannel);
+  const char* data = reinterpret_cast<const char*>(d.data() + kKeyCallData);
+  const size_t room = kKeyCallSize - kKeyCallData;
+  if (e.command == kKeyCallBegin)
+    e.data.assign(data, strnlen(data, std::min<size_t>(room, CHAN_NUMBER_SIZE - 1)));
+  else if (e.command == kKeyCallKey)
+    e.data.assign(1, data[0]);
+  return e;
+}
+
+bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram) {
+  auto e = decodeKeyCall(datagram);
+  if (!e || rt.callInType() != 0 || e->channel < 0 || e->channel >= rt.channelCount()) return false;
+  switch (e->command) {
+    case kKeyCallBegin:
+      rt.setPendingCaller(e->channel, e->data);
+      rt.cti().CTISetKeyDtmf(e->channel, 'B');
+      return true;
+    case kKeyCallEnd:
+      rt.cti().CTISetKeyDtmf(e->channel, 'E');
+      return true;
+    case kKeyCallKey:
+      rt.cti().CTISetKeyDtmf(e->channel, static_cast<unsigned char>(e->data[0]));
+      return true;
+    default:
+      return false;
+  }
+}
+
+KeyCallReceiver::~KeyCallReceiver() {
+  stop();
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool KeyCallReceiver::open(int port) {
+  TraceLog& trace = rt_.trace();
+  fd_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (fd_ < 0) {
+    trace("初始化keycallsock失败");
+    return false;
+  }
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_ANY);
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  if (port < 0 || port > 65535 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    trace("创建KeyCall UDP端口%d失败，请检查是否被占用!", port);
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  socklen_t len = sizeof addr;
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+  port_ = ntohs(addr.sin_port);
+  trace("创建KeyCall UDP端口%d成功!", port_);
+  return true;
+}
+
+void KeyCallReceiver::start() {
+  if (fd_ < 0 || running_.exchange(true)) return;
+  thread_ = std::thread([this] { run(); });
+}
+
+void KeyCallReceiver::stop() {
+  running_ = false;
+  if (thread_.joinable()) thread_.join();
+}
+
+void KeyCallReceiver::run() {
+  rt_.trace()("模拟呼叫接收线程启动,使用UDP端口%d", port_);
+  uint8_t buf[2048];
+  while (running_) {
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    // A larger buffer than a datagram, so that a longer one is seen as such
+    // and ignored rather than cut to size.
+    ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+    if (n < 0) continue;
+    handleKeyCall(rt_, {buf, static_cast<size_t>(n)});
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+}  // namespace callproc

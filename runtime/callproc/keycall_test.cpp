@@ -1,0 +1,103 @@
+#include "runtime/callproc/keycall.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+
+#include <thread>
+
+#include "runtime/callproc/test_support.h"
+
+namespace callproc {
+namespace {
+
+std::vector<uint8_t> datagram(int16_t cmd, int32_t ch, const std::string& data,
+                              size_t size = kKeyCallSize) {
+  std::vector<uint8_t> d(size, 0);
+  if (size >= kKeyCallSize) {
+    cpl::putI16(d, kKeyCallCommand, cmd);
+    cpl::putI32(d, kKeyCallChannel, ch);
+    std::copy(data.begin(), data.end(), d.begin() + kKeyCallData);
+  }
+  return d;
+}
+
+class KeyCallTest : public testing::RuntimeFixture {};
+
+TEST_F(KeyCallTest, DatagramsAppliedOrIgnored) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> d;
+    int callintype;
+    const char* wantCall;  // nullptr: ignored
+  } cases[] = {
+      {"call", datagram(0, 3, "12345"), 0, "CTISetKeyDtmf(3,66)"},
+      {"hang-up", datagram(1, 3, ""), 0, "CTISetKeyDtmf(3,69)"},
+      {"key", datagram(2, 7, "#"), 0, "CTISetKeyDtmf(7,35)"},
+      {"165 bytes", datagram(0, 3, "1", 165), 0, nullptr},
+      {"167 bytes", datagram(0, 3, "1", 167), 0, nullptr},
+      {"channel 8 of 8", datagram(0, 8, "1"), 0, nullptr},
+      {"negative channel", datagram(0, -1, "1"), 0, nullptr},
+      {"unknown command", datagram(7, 3, "1"), 0, nullptr},
+      {"telephone access", datagram(0, 3, "1"), 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    rt_.setChannelSetup(8, c.callintype);
+    fake_.clearCalls();
+    EXPECT_EQ(handleKeyCall(rt_, c.d), c.wantCall != nullptr) << c.name;
+    if (c.wantCall)
+      EXPECT_EQ(fake_.calls(), std::vector<std::string>{c.wantCall}) << c.name;
+    else
+      EXPECT_TRUE(fake_.calls().empty()) << c.name;
+  }
+}
+
+TEST_F(KeyCallTest, CallerNumberReachesTheNextPass) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  // A caller number runs to the end of the data; only 19 bytes are kept.
+  ASSERT_TRUE(handleKeyCall(rt_, datagram(0, 3, "12345")));
+  rt_.scanPass();
+  EXPECT_TRUE(saw("12345从通道3打进8888"));
+  EXPECT_EQ(rt_.channels().record(3).callerNumber(), "12345");
+  auto e = decodeKeyCall(datagram(0, 1, std::string(40, '7')));
+  ASSERT_TRUE(e);
+  EXPECT_EQ(e->data, std::string(19, '7'));
+}
+
+TEST_F(KeyCallTest, ReceiverThreadOverUdp) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  KeyCallReceiver rx(rt_);
+  ASSERT_TRUE(rx.open(0));
+  ASSERT_GT(rx.port(), 0);
+  EXPECT_TRUE(saw("创建KeyCall UDP端口" + std::to_string(rx.port()) + "成功!"));
+  rx.start();
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(rx.port()));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (const auto& d : {datagram(0, 2, "555"), datagram(0, 2, "555", 200), datagram(2, 2, "5")})
+    ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  ::close(fd);
+  for (int i = 0; i < 200 && !fake_.called("CTISetKeyDtmf(2,53)"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  rx.stop();
+  auto calls = fake_.calls();
+  std::vector<std::string> keys;
+  for (const auto& c : calls)
+    if (c.rfind("CTISetKeyDtmf", 0) == 0) keys.push_back(c);
+  EXPECT_EQ(keys, (std::vector<std::string>{"CTISetKeyDtmf(2,66)", "CTISetKeyDtmf(2,53)"}));
+  EXPECT_TRUE(saw("模拟呼叫接收线程启动,使用UDP端口" + std::to_string(rx.port())));
+}
+
+TEST_F(KeyCallTest, PortInUseIsReported) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  KeyCallReceiver a(rt_), b(rt_);
+  ASSERT_TRUE(a.open(0));
+  EXPECT_FALSE(b.open(a.port()));
+  EXPECT_TRUE(saw("创建KeyCall UDP端口" + std::to_string(a.port()) + "失败，请检查是否被占用!"));
+}
+
+}  // namespace
+}  // namespace callproc

@@ -1,0 +1,315 @@
+#include "runtime/callproc/runtime.h"
+
+#include <ctime>
+
+#include "flowfile/blockrecords.h"
+#include "platform/gbk.h"
+#include "runtime/callproc/database.h"
+#include "runtime/interpreter/loader.h"
+
+namespace callproc {
+
+const char* const kStatusTexts[7] = {"空闲", "摘机", "放音", "录音", "挂机", "人工", "收号"};
+
+namespace {
+constexpr int kStatusIdle = 0;
+constexpr int kIconIdle = 0, kIconOffHook = 1;
+constexpr uint32_t kHangupDelayMs = 1500;
+constexpr int kScanPeriodMs = 50;
+}  // namespace
+
+std::string callIdentifier(std::chrono::system_clock::time_point now, int channel) {
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%4d%02d%02d%02d%02d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, channel);
+  return buf;
+}
+
+Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
+    : cti_(cti), clock_(clock), trace_(trace) {
+  sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  for (int c = 0; c < kMaxChannels; ++c) chans_.regs(c).T.fill(0);
+}
+
+Runtime::~Runtime() { stop(); }
+
+void Runtime::setIcon(int c, int icon) {
+  if (view_ && c >= 0 && c < 8) view_->setIcon(c, icon);
+}
+
+void Runtime::setStatus(int c, int status) {
+  if (view_ && c >= 0 && c < 8) view_->setStatus(c, status);
+}
+
+StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini,
+                           std::string* error) {
+  callintype_ = cfg.callintype;
+  trace_.setShow(cfg.messageshow != 0);
+  for (const auto& w : cfg.warnings) trace_("sysconfig.ini: %s", w.c_str());
+
+  int a = 0, b = 0;
+  int count = cti_.InitQam(&a, &b);
+  if (count == 0)
+    trace_("硬件初始化失败");
+  else
+    trace_("硬件初始化成功,通道数=%d", count);
+  channelCount_ = std::clamp(count, 0, kMaxChannels);
+  if (callintype_ == 0) {
+    channelCount_ = 8;
+    trace_("系统处于模拟呼叫状态，模拟通道数=8");
+  }
+
+  for (int c = 0; c < channelCount_; ++c) {
+    if (cti_.CTIGetChannelType(c) == CHAN_TYPE_OUTER) {
+      cti_.CTIFlushDTMF(c, callintype_);
+      cti_.CTISetOutHook(c);
+    }
+    chans_.record(c).setLineState(CHAN_LINE_IDLE);
+  }
+  cti_.SetChanDataMem(chans_.recordTable());
+
+  for (int c = 0; c < channelCount_; ++c) {
+    std::string number = platform::utf8ToGbk(lineNumberOf(ini, c));
+    if (callintype_ == 0) {
+      chans_.record(c).setLineNumber(number);
+      continue;
+    }
+    int type = cti_.CTIGetChannelType(c);
+    if (type == CHAN_TYPE_OUTER)
+      chans_.record(c).setLineNumber(number);
+    else if (type == CHAN_TYPE_INNER)
+      chans_.record(c).setExtension(number);
+  }
+
+  db_ = std::make_unique<Database>();
+  if (!db_->open(cfg, error)) return StartResult::kDatabaseFailed;
+
+  if (!loadFlowsAndTriggers(cfg)) {
+    trace_("加载流程和流程触发设置有错误");
+    return StartResult::kFlowsFailed;
+  }
+  trace_("加载流程和流程触发设置成功");
+  return StartResult::kRunning;
+}
+
+bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
+  if (cfg.flowCount > kMaxFlowEntries) return false;
+  flows_.clear();
+  bool ok = true;
+  for (size_t n = 0; n < cfg.flows.size(); ++n) {
+    const FlowEntry& e = cfg.flows[n];
+    int code = interp::loadCompiledFlow(flows_, e.file, platform::utf8ToGbk(e.vocDir), e.slot);
+    if (code != interp::kLoadOk) {
+      trace_("流程%s编号%d加载失败", e.file.c_str(), static_cast<int>(n));
+      sleep_(100);
+      ok = false;
+      continue;
+    }
+    flows_.setFree(e.slot, false);
+  }
+
+  std::vector<Trigger> triggers;
+  for (const TriggerEntry& t : cfg.triggers) {
+    std::string code = platform::utf8ToGbk(t.code);
+    if (code.size() > static_cast<size_t>(kMaxAccessCode)) {
+      trace_("流程触发号码%s超过19个字符,不能使用", t.code.c_str());
+      continue;
+    }
+    triggers.push_back({std::move(code), t.slot});
+  }
+  setTriggers(std::move(triggers));
+  return ok;
+}
+
+void Runtime::setTriggers(std::vector<Trigger> triggers) {
+  std::lock_guard lock(triggerMu_);
+  triggers_ = std::move(triggers);
+}
+
+const Trigger* Runtime::matchTrigger(std::string_view d) const {
+  std::lock_guard lock(triggerMu_);
+  for (const Trigger& t : triggers_) {
+    if (t.code == d) return &t;
+    size_t x = t.code.find('X');
+    if (x != std::string::npos && t.code.size() == d.size() && t.code.compare(0, x, d.substr(0, x)) == 0)
+      return &t;
+  }
+  return nullptr;
+}
+
+void Runtime::setPendingCaller(int c, std::string gbk) {
+  if (c < 0 || c >= kMaxChannels) return;
+  std::lock_guard lock(pendingMu_);
+  pendingCaller_[c] = std::move(gbk);
+  hasPendingCaller_[c] = true;
+}
+
+std::string Runtime::takePendingCaller(int c) {
+  std::lock_guard lock(pendingMu_);
+  if (!hasPendingCaller_[c]) return {};
+  hasPendingCaller_[c] = false;
+  return std::move(pendingCaller_[c]);
+}
+
+void Runtime::scanPass() {
+  for (int c = 0; c < channelCount_; ++c) {
+    if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;
+    if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
+    switch (chans_.current(c).kind()) {
+      case cpl::kKindWaitCall: waitForCall(c); break;
+      case cpl::kKindDelayedHangup: delayedHangup(c); break;
+      case cpl::kKindStart: startBlock(c); break;
+      default: break;  // kinds without a handler stay where they are
+    }
+  }
+}
+
+void Runtime::waitForCall(int c) {
+  if (c >= channelCount_) return;
+  if (cti_.CTIGetOutLineStatus(c, callintype_) != 1) return;
+
+  ChanRecord rec = chans_.record(c);
+  std::string caller;
+  if (callintype_ == 1) {
+    char num[CHAN_NUMBER_SIZE + 1] = {};
+    cti_.CTIGetCallInNum(c, num);
+    caller.assign(num, strnlen(num, CHAN_NUMBER_SIZE));
+  } else {
+    // The KeyCall receiver noted the caller; the call is ours to record now.
+    caller = takePendingCaller(c);
+    rec.setCallerNumber(caller);
+  }
+  const std::string dialled = rec.lineNumber();
+  setIcon(c, kIconOffHook);
+  trace_("%s从通道%d打进%s", platform::gbkToUtf8(caller).c_str(), c,
+         platform::gbkToUtf8(dialled).c_str());
+
+  const Trigger* t = matchTrigger(dialled);
+  if (!t) {
+    trace_("%d通道没有发现IVR流程，通道挂机", c);
+    chans_.current(c).setKind(cpl::kKindDelayedHangup);
+    chans_.step(c).step = 0;
+    return;
+  }
+  const int slot = t->slot;
+  if (callintype_ == 1) {
+    cti_.CTISetOutOffHook(c);
+    cti_.CTIFlushDTMF(c, callintype_);
+    rec.setCallerNumber(caller);
+  } else {
+    cti_.CTIOpenMCI();
+  }
+  rec.setCallId(callIdentifier(clock_.now(), c));
+  trace_("%d find ivrfile,exec it", c);
+  const int bank = flows_.acquire(slot);
+  chans_.holdsBank(c) = bank >= 0;
+  rec.setFlowSlot(slot);
+  rec.setBank(bank >= 0 ? bank : 0);
+  rec.setAnswerMark(1);
+  rec.setAnswerKind(2);
+  rec.setLineState(CHAN_LINE_IN_FLOW);
+  gotoBlock(c, 0);
+}
+
+void Runtime::delayedHangup(int c) {
+  StepRecord& s = chans_.step(c);
+  if (s.step == 0) {
+    s.startTick = clock_.ticks();
+    s.step = 10;
+    return;
+  }
+  if (platform::tickDiff(s.startTick, clock_.ticks()) > kHangupDelayMs) {
+    cti_.CTISetOutHook(c);
+    resetChannel(c);
+  }
+}
+
+void Runtime::startBlock(int c) {
+  trace_("通道%d执行Start命令", c);
+  gotoBlock(c, chans_.current(c).i32At(cpl::StartRecord::kExits));
+}
+
+void Runtime::gotoBlock(int c, int b) {
+  ChanRecord rec = chans_.record(c);
+  const int p = rec.flowSlot();
+  if (p > interp::kFlowSlots - 1) {
+    trace_("线路%d的IVR流程文件索引号%d越界", c, p);
+    resetChannel(c);  // nothing would ever end this call otherwise
+    return;
+  }
+  if (p < 0) {
+    trace_("通道%d没有设置IVR流程", c);
+    resetChannel(c);
+    return;
+  }
+  if (!chans_.holdsBank(c)) return;  // the call was reset under a running block
+  const interp::FlowBank& bank = flows_.bank(p, rec.bank());
+  if (b < 0 || b >= bank.blockCount) {
+    trace_("通道%d读取ivr命令编号%d溢出!", c, b);
+    resetChannel(c);
+    return;
+  }
+  CurrentBlock& cur = chans_.current(c);
+  cur.rec = bank.blocks[b].rec;
+  cur.block = &bank.blocks[b];
+  StepRecord& s = chans_.step(c);
+  s.blockIndex = b;
+  s.step = 0;
+  s.pc = 0;
+  s.interpAux = 0;
+}
+
+void Runtime::resetChannel(int c) {
+  if (c < 0 || c >= kMaxChannels) return;
+  ChanRecord rec = chans_.record(c);
+  if (chans_.holdsBank(c)) {
+    flows_.release(rec.flowSlot(), rec.bank());
+    chans_.holdsBank(c) = false;
+  }
+  chans_.current(c).setKind(cpl::kKindWaitCall);
+  chans_.current(c).block = nullptr;
+  // Voice mail (4) and forwarding (5) belong to the extension, not the call.
+  if (rec.lineState() != CHAN_LINE_VOICE_MAIL && rec.lineState() != CHAN_LINE_FORWARD)
+    rec.setLineState(CHAN_LINE_IDLE);
+  trace_("通道%d复位", c);
+  cti_.CTIStopPlayFile(c, callintype_);
+  cti_.CTIClearKeyDtmf(c);
+  setIcon(c, kIconIdle);
+  setStatus(c, kStatusIdle);
+  rec.clearCall();
+  chans_.regs(c).reset();
+  if (c < channelCount_) {
+    cti_.CTISetOutHook(c);
+    if (callintype_ == 0) cti_.CTICloseMCI();
+  }
+}
+
+void Runtime::startScanThread() {
+  if (running_.exchange(true)) return;
+  scanThread_ = std::thread([this] {
+    trace_("ivr流程解释线程开始执行");
+    for (int c = 0; c < channelCount_; ++c) {
+      int type = cti_.CTIGetChannelType(c);
+      if (type == CHAN_TYPE_OUTER || type == CHAN_TYPE_INNER) {
+        chans_.record(c).setLineState(CHAN_LINE_IDLE);
+        if (type == CHAN_TYPE_OUTER) chans_.current(c).setKind(cpl::kKindWaitCall);
+      }
+    }
+    while (running_) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kScanPeriodMs));
+      if (!running_) break;
+      scanPass();
+    }
+    trace_("ivr流程解释线程退出");
+  });
+}
+
+void Runtime::stop() {
+  running_ = false;
+  if (scanThread_.joinable()) scanThread_.join();
+}
+
+}  // namespace callproc

@@ -1,0 +1,129 @@
+// The runtime's spine: start-up in its fixed order, the flow and trigger
+// tables, the channel scan pass, go to block and reset channel. The scan
+// pass is a plain function of the runtime and its clock: the scan thread
+// calls it every 50 ms, tests call it pass by pass.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/ticks.h"
+#include "runtime/callproc/channels.h"
+#include "runtime/callproc/config.h"
+#include "runtime/callproc/trace.h"
+#include "runtime/cti/cti.h"
+#include "runtime/interpreter/flow_table.h"
+
+namespace callproc {
+
+class Database;
+
+// What the main window shows per channel (icons, status texts). Headless
+// programs leave it out.
+class ChannelView {
+ public:
+  virtual ~ChannelView() = default;
+  virtual void setIcon(int channel, int icon) = 0;      // 0 idle, 1 off-hook
+  virtual void setStatus(int channel, int status) = 0;  // index into the status texts
+};
+
+// Status texts of the channel panel, by index.
+extern const char* const kStatusTexts[7];
+
+struct Trigger {
+  std::string code;  // GBK, at most 19 bytes
+  int slot = -1;
+};
+
+enum class StartResult {
+  kRunning,         // flows loaded; KeyCall socket and scan thread may start
+  kFlowsFailed,     // "加载流程和流程触发设置有错误": no calls are answered
+  kDatabaseFailed,  // the database would not open: start-up stopped
+};
+
+class Runtime {
+ public:
+  Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace);
+  ~Runtime();
+
+  // Start-up from the configuration, in order: hardware, simulated access,
+  // channel set-up, SetChanDataMem, line numbers, database, flow and trigger
+  // tables. `ini` supplies the [Out<n>] line numbers. On kDatabaseFailed,
+  // `error` holds the database's message.
+  StartResult start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error);
+
+  // Loads the flow table and trigger table; true when every flow loaded.
+  bool loadFlowsAndTriggers(const SysConfig& cfg);
+  void setTriggers(std::vector<Trigger> triggers);
+  // The first trigger whose access code matches the dialled number, or null.
+  const Trigger* matchTrigger(std::string_view dialled) const;
+
+  // One pass over every channel.
+  void scanPass();
+  // Scan thread start-up lines and channel preparation, then passes every
+  // 50 ms until stop().
+  void startScanThread();
+  void stop();
+
+  void gotoBlock(int c, int b);
+  void resetChannel(int c);
+
+  // KeyCall: remember the caller number of a simulated call on channel c;
+  // the scan thread stores it in the channel record when the call arrives.
+  void setPendingCaller(int c, std::string gbk);
+
+  int channelCount() const { return channelCount_; }
+  int callInType() const { return callintype_; }
+  ChannelTables& channels() { return chans_; }
+  interp::FlowTable& flows() { return flows_; }
+  TraceLog& trace() { return trace_; }
+  cti::Cti& cti() { return cti_; }
+  platform::Clock& clock() { return clock_; }
+  void setView(ChannelView* v) { view_ = v; }
+  // How the flow-table load waits 100 ms after a failed entry (tests skip it).
+  void setSleeper(std::function<void(int ms)> s) { sleep_ = std::move(s); }
+  // For tests: run with a channel count and access mode without start().
+  void setChannelSetup(int count, int callintype) {
+    channelCount_ = count;
+    callintype_ = callintype;
+  }
+
+ private:
+  void waitForCall(int c);
+  void delayedHangup(int c);
+  void startBlock(int c);
+  void setIcon(int c, int icon);
+  void setStatus(int c, int status);
+  std::string takePendingCaller(int c);
+
+  cti::Cti& cti_;
+  platform::Clock& clock_;
+  TraceLog& trace_;
+  ChannelView* view_ = nullptr;
+  std::function<void(int)> sleep_;
+
+  int channelCount_ = 0;
+  int callintype_ = 1;
+  ChannelTables chans_;
+  interp::FlowTable flows_;
+  std::vector<Trigger> triggers_;
+  mutable std::mutex triggerMu_;
+  std::unique_ptr<Database> db_;
+
+  std::mutex pendingMu_;
+  std::array<std::string, kMaxChannels> pendingCaller_;
+  std::array<bool, kMaxChannels> hasPendingCaller_{};
+
+  std::atomic<bool> running_{false};
+  std::thread scanThread_;
+};
+
+// The call identifier: local time and channel as "%4d%02d%02d%02d%02d%02d%02d".
+std::string callIdentifier(std::chrono::system_clock::time_point now, int channel);
+
+}  // namespace callproc

@@ -1,0 +1,277 @@
+#include <gtest/gtest.h>
+
+#include "runtime/callproc/test_support.h"
+#include "runtime/interpreter/loader.h"
+
+namespace callproc {
+namespace {
+
+using testing::RuntimeFixture;
+using testing::simpleFlow;
+
+class ScanTest : public RuntimeFixture {};
+
+TEST_F(ScanTest, StartUpUnderSimulatedAccess) {
+  fake_.channelCount = 0;  // no hardware answers
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  auto texts = sink_.texts();
+  std::vector<std::string> want = {"硬件初始化失败", "系统处于模拟呼叫状态，模拟通道数=8",
+                                   "加载流程和流程触发设置成功"};
+  EXPECT_EQ(texts, want);
+  EXPECT_EQ(rt_.channelCount(), 8);
+  // Outer lines are flushed and put on-hook before the table is handed over.
+  auto calls = fake_.calls();
+  ASSERT_GE(calls.size(), 3u);
+  EXPECT_EQ(calls[0], "InitQam");
+  EXPECT_EQ(calls[1], "CTIFlushDTMF(0,0)");
+  EXPECT_EQ(calls[2], "CTISetOutHook(0)");
+  EXPECT_EQ(calls.back(), "SetChanDataMem");
+  EXPECT_EQ(fake_.table(), rt_.channels().recordTable());
+  EXPECT_EQ(rt_.channels().record(7).lineNumber(), "8888");
+}
+
+TEST_F(ScanTest, AnswersAndRunsTheStartBlock) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  rt_.setPendingCaller(2, "13900001111");
+  fake_.ring(2);
+  sink_.clear();
+  rt_.scanPass();
+  EXPECT_EQ(sink_.texts(), (std::vector<std::string>{"13900001111从通道2打进8888",
+                                                      "2 find ivrfile,exec it"}));
+  ChanRecord rec = rt_.channels().record(2);
+  EXPECT_EQ(rec.lineState(), CHAN_LINE_IN_FLOW);
+  EXPECT_EQ(rec.answerMark(), 1);
+  EXPECT_EQ(rec.answerKind(), 2);
+  EXPECT_EQ(rec.callerNumber(), "13900001111");
+  EXPECT_EQ(rec.callId(), "2023111506132002");  // 1700000000 in Shanghai, channel 2
+  EXPECT_TRUE(fake_.called("CTIOpenMCI"));
+  EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindStart);
+
+  sink_.clear();
+  rt_.scanPass();
+  EXPECT_EQ(sink_.texts(), std::vector<std::string>{"通道2执行Start命令"});
+  EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindPlayVoice);
+  EXPECT_EQ(rt_.channels().step(2).blockIndex, 1);
+
+  // A kind without a handler is left alone, pass after pass.
+  sink_.clear();
+  passes(3);
+  EXPECT_TRUE(sink_.texts().empty());
+  EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindPlayVoice);
+}
+
+TEST_F(ScanTest, ExitLeadingNowhereResetsTheChannel) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow(5)), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  fake_.ring(0);
+  passes(1);
+  rt_.channels().regs(0).I[3] = 42;
+  rt_.channels().regs(0).S[1] = "x";
+  sink_.clear();
+  fake_.clearCalls();
+  passes(1);
+  EXPECT_EQ(sink_.texts(),
+            (std::vector<std::string>{"通道0执行Start命令", "通道0读取ivr命令编号5溢出!", "通道0复位"}));
+  EXPECT_EQ(rt_.channels().current(0).kind(), cpl::kKindWaitCall);
+  EXPECT_EQ(rt_.channels().regs(0).I[3], 0);
+  EXPECT_EQ(rt_.channels().regs(0).S[1], "");
+  EXPECT_EQ(rt_.channels().regs(0).T[0], interp::localTime1980());
+  EXPECT_EQ(rt_.flows().state(0, 0).useCount, 0);
+  for (const char* c : {"CTIStopPlayFile(0,0)", "CTIClearKeyDtmf(0)", "CTISetOutHook(0)",
+                        "CTICloseMCI"})
+    EXPECT_TRUE(fake_.called(c)) << c;
+}
+
+TEST_F(ScanTest, NoTriggerHangsUpAfter1500msAcrossTheTickWrap) {
+  struct Case {
+    uint32_t startTick;
+    uint32_t notYet, hungUp;  // ms after the delay starts
+  } cases[] = {
+      {1000, 1500, 1501},
+      // Across the wrap the difference reads one short: 0xFFFFFFFF - start + now.
+      {0xFFFFFFFFu - 999, 1501, 1502},
+  };
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"7777", 0}}),
+            StartResult::kRunning);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.startTick);
+    clock_.setTicks(c.startTick);
+    fake_.ring(1);
+    sink_.clear();
+    passes(2);  // the call arrives, then the delay starts
+    EXPECT_TRUE(saw("1通道没有发现IVR流程，通道挂机"));
+    EXPECT_EQ(rt_.channels().current(1).kind(), cpl::kKindDelayedHangup);
+    clock_.setTicks(c.startTick + c.notYet);
+    passes(1);
+    EXPECT_FALSE(saw("通道1复位"));
+    clock_.setTicks(c.startTick + c.hungUp);
+    fake_.clearCalls();
+    passes(1);
+    EXPECT_TRUE(saw("通道1复位"));
+    EXPECT_EQ(fake_.calls().front(), "CTISetOutHook(1)");
+    EXPECT_EQ(rt_.channels().current(1).kind(), cpl::kKindWaitCall);
+  }
+}
+
+TEST_F(ScanTest, TriggerMatching) {
+  struct Case {
+    std::vector<std::string> codes;
+    std::string dialled;
+    int want;  // index of the matching trigger, -1 none
+  } cases[] = {
+      {{"88X"}, "885", 0},
+      {{"88X"}, "8850", -1},        // lengths differ
+      {{"8850"}, "8850", 0},        // no X: equality
+      {{"8X9"}, "812", 0},          // only the part before the first X counts
+      {{"88x"}, "885", -1},         // upper-case X only
+      {{"X"}, "7", 0},
+      {{"1X", "12"}, "12", 0},      // the first listed wins
+      {{"13", "1X"}, "12", 1},
+      {{""}, "", 0},
+      {{"99"}, "", -1},
+  };
+  for (const auto& c : cases) {
+    std::vector<Trigger> t;
+    for (size_t i = 0; i < c.codes.size(); ++i) t.push_back({c.codes[i], static_cast<int>(i)});
+    rt_.setTriggers(t);
+    const Trigger* m = rt_.matchTrigger(c.dialled);
+    EXPECT_EQ(m ? m->slot : -1, c.want) << c.dialled << " against " << c.codes[0];
+  }
+}
+
+TEST_F(ScanTest, CallsWithoutAFlow) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}},
+                      {{"1", -1}, {"2", 1024}, {"3", 5}}),
+            StartResult::kRunning);
+  struct Case {
+    int ch;
+    std::string number, line;
+  } cases[] = {
+      {0, "1", "通道0没有设置IVR流程"},
+      {1, "2", "线路1的IVR流程文件索引号1024越界"},
+      {2, "3", "通道2读取ivr命令编号0溢出!"},  // slot 5 holds no flow
+  };
+  for (const auto& c : cases) {
+    rt_.channels().record(c.ch).setLineNumber(c.number);
+    fake_.ring(c.ch);
+    sink_.clear();
+    passes(1);
+    EXPECT_TRUE(saw(c.line)) << c.line;
+    // Answered, then reset at once so that no line stays off-hook.
+    EXPECT_TRUE(saw("通道" + std::to_string(c.ch) + "复位")) << c.line;
+    EXPECT_EQ(rt_.channels().current(c.ch).kind(), cpl::kKindWaitCall);
+  }
+  EXPECT_EQ(rt_.flows().state(5, 1).useCount, 0);
+}
+
+TEST_F(ScanTest, BankUseCountsWhileACallRunsAndAReloadHappens) {
+  std::string a = dir_.write("a.cpl", simpleFlow());
+  ASSERT_EQ(startWith({{0, a, "voc"}}, {{"8888", 0}}), StartResult::kRunning);
+  fake_.ring(0);
+  passes(2);  // channel 0 runs on bank 0 (version 1)
+  EXPECT_EQ(rt_.channels().record(0).bank(), 0);
+  EXPECT_EQ(rt_.flows().state(0, 0).useCount, 1);
+
+  ASSERT_EQ(interp::loadCompiledFlow(rt_.flows(), a, "voc", 0), interp::kLoadOk);
+  EXPECT_EQ(rt_.flows().state(0, 1).version, 2);
+  fake_.ring(1);
+  passes(2);
+  EXPECT_EQ(rt_.channels().record(1).bank(), 1);  // the new call takes the newer bank
+  EXPECT_EQ(interp::loadCompiledFlow(rt_.flows(), a, "voc", 0), interp::kLoadBothBanksInUse);
+
+  rt_.resetChannel(0);
+  EXPECT_EQ(rt_.flows().state(0, 0).useCount, 0);
+  EXPECT_EQ(rt_.flows().state(0, 1).useCount, 1);
+  ASSERT_EQ(interp::loadCompiledFlow(rt_.flows(), a, "voc", 0), interp::kLoadOk);
+  EXPECT_EQ(rt_.flows().state(0, 0).version, 3);
+  // The running call kept its blocks through both reloads.
+  EXPECT_EQ(rt_.channels().current(1).kind(), cpl::kKindPlayVoice);
+}
+
+TEST_F(ScanTest, ResetKeepsExtensionSettings) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  struct Case {
+    int16_t state, after;
+  } cases[] = {{CHAN_LINE_IN_FLOW, 0}, {CHAN_LINE_TALKING, 0}, {CHAN_LINE_VOICE_MAIL, 4},
+               {CHAN_LINE_FORWARD, 5}};
+  for (const auto& c : cases) {
+    ChanRecord r = rt_.channels().record(3);
+    r.setLineState(c.state);
+    r.setCallerNumber("123");
+    r.setForwardNumber("8001");
+    r.setLinked(5);
+    rt_.resetChannel(3);
+    EXPECT_EQ(r.lineState(), c.after) << c.state;
+    EXPECT_EQ(r.callerNumber(), "");
+    EXPECT_EQ(r.linked(), -1);
+    EXPECT_EQ(r.forwardNumber(), "8001");
+  }
+}
+
+TEST_F(ScanTest, SkipsExcludedChannelsAndInnerLinesUnderTelephoneAccess) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  rt_.channels().record(4).setLineState(CHAN_LINE_EXCLUDED);
+  fake_.ring(4);
+  passes(1);
+  EXPECT_FALSE(saw("4 find ivrfile,exec it"));
+
+  rt_.setChannelSetup(8, 1);
+  fake_.setType(5, CHAN_TYPE_INNER);
+  fake_.ring(5);
+  passes(1);
+  EXPECT_FALSE(saw("5 find ivrfile,exec it"));
+  fake_.ring(6, "555");
+  passes(1);
+  EXPECT_TRUE(saw("555从通道6打进8888"));
+  EXPECT_TRUE(fake_.called("CTISetOutOffHook(6)"));
+  EXPECT_TRUE(fake_.called("CTIFlushDTMF(6,1)"));
+  EXPECT_EQ(rt_.channels().record(6).callerNumber(), "555");
+}
+
+TEST_F(ScanTest, FlowLoadFailures) {
+  struct Case {
+    const char* name;
+    int count;
+    std::vector<FlowEntry> flows;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"missing file", 2, {{0, "", "v"}, {1, "nope.cpl", "v"}},
+       {"流程编号0加载失败", "流程nope.cpl编号1加载失败", "加载流程和流程触发设置有错误"}},
+      {"1025 entries", 1025, {}, {"加载流程和流程触发设置有错误"}},
+  };
+  for (const auto& c : cases) {
+    SysConfig cfg;
+    cfg.callintype = 0;
+    cfg.filename = dir_.write("db.sqlite", "");
+    cfg.flowCount = c.count;
+    cfg.flows = c.flows;
+    sink_.clear();
+    std::string error;
+    EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
+              StartResult::kFlowsFailed)
+        << c.name;
+    for (const auto& l : c.lines) EXPECT_TRUE(saw(l)) << c.name << ": " << l;
+  }
+}
+
+TEST_F(ScanTest, DatabaseThatWillNotOpenStopsStartUp) {
+  SysConfig cfg;
+  cfg.callintype = 0;
+  cfg.filename = dir_.file("missing.sqlite");
+  std::string error;
+  EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
+            StartResult::kDatabaseFailed);
+  EXPECT_NE(error.find("missing.sqlite does not exist"), std::string::npos) << error;
+  EXPECT_FALSE(saw("加载流程和流程触发设置成功"));
+
+  cfg.filename = dir_.write("notadb.sqlite", std::string(200, 'x'));
+  EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
+            StartResult::kDatabaseFailed);
+  EXPECT_NE(error.find("cannot open database"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace callproc
