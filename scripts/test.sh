@@ -29,6 +29,13 @@ if [ "$all" -eq 1 ]; then
   ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan --output-on-failure -j"$jobs"
 
+  step "ThreadSanitizer build of the core libraries and their tests"
+  cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOLVARO_TSAN=ON \
+        -DOLVARO_CORE_ONLY=ON -DOLVARO_BENCH=OFF >/dev/null
+  cmake --build build/tsan -j"$jobs"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build/tsan --output-on-failure -j"$jobs"
+
   step "fuzz targets (clang, libFuzzer, ASan+UBSan)"
   cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

@@ -49,7 +49,9 @@ class ChanRecord {
   std::string peerNumber() const { return text(CHAN_OFF_PEER_NUMBER, CHAN_NUMBER_SIZE); }
   void setPeerNumber(std::string_view v) { setText(CHAN_OFF_PEER_NUMBER, CHAN_NUMBER_SIZE, v); }
   std::string lineNumber() const { return text(CHAN_OFF_LINE_NUMBER, CHAN_LINE_NUMBER_SIZE); }
-  void setLineNumber(std::string_view v) { setText(CHAN_OFF_LINE_NUMBER, CHAN_LINE_NUMBER_SIZE, v); }
+  void setLineNumber(std::string_view v) {
+    setText(CHAN_OFF_LINE_NUMBER, CHAN_LINE_NUMBER_SIZE, v);
+  }
   std::string extension() const { return text(CHAN_OFF_EXTENSION, CHAN_EXTENSION_SIZE); }
   void setExtension(std::string_view v) { setText(CHAN_OFF_EXTENSION, CHAN_EXTENSION_SIZE, v); }
   std::string forwardNumber() const { return text(CHAN_OFF_FORWARD, CHAN_FORWARD_SIZE); }
@@ -73,14 +75,14 @@ class ChanRecord {
 // Progress of the block a channel is running.
 struct StepRecord {
   int32_t blockIndex = 0;
-  int32_t step = 0;         // 0: block just entered; further steps by block kind
-  uint32_t pc = 0;          // interpreter: next instruction
-  int32_t interpAux = 0;    // interpreter: spare
-  int32_t limit = 0;        // a timeout or duration in ms, by block kind
-  uint32_t startTick = 0;   // tick count when the running wait started
-  int32_t counter = 0;      // play channel, remaining repeats or linked channel
+  int32_t step = 0;        // 0: block just entered; further steps by block kind
+  uint32_t pc = 0;         // interpreter: next instruction
+  int32_t interpAux = 0;   // interpreter: spare
+  int32_t limit = 0;       // a timeout or duration in ms, by block kind
+  uint32_t startTick = 0;  // tick count when the running wait started
+  int32_t counter = 0;     // play channel, remaining repeats or linked channel
   int32_t field1 = 0, field2 = 0;
-  std::string text;         // up to 511 bytes: stop keys, ring-back file, symbol string
+  std::string text;  // up to 511 bytes: stop keys, ring-back file, symbol string
 };
 
 // The block a channel runs: a 548-byte copy (kind at 0, kind as loaded at 2,
@@ -102,7 +104,9 @@ struct CurrentBlock {
 class ChannelTables {
  public:
   ChannelTables();
-  ChanRecord record(int c) { return ChanRecord(&records_[static_cast<size_t>(c) * CHAN_RECORD_SIZE]); }
+  ChanRecord record(int c) {
+    return ChanRecord(&records_[static_cast<size_t>(c) * CHAN_RECORD_SIZE]);
+  }
   uint8_t* recordTable() { return records_.data(); }
   StepRecord& step(int c) { return steps_[c]; }
   CurrentBlock& current(int c) { return current_[c]; }

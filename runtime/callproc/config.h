@@ -15,9 +15,9 @@ inline constexpr int kMaxAccessCode = 19;  // bytes, GBK
 inline constexpr int kMaxTriggerEntries = 65536;
 
 struct FlowEntry {
-  int slot = 0;          // ivrno<n>
-  std::string file;      // ivrfile<n>
-  std::string vocDir;    // vocdir<n>
+  int slot = 0;        // ivrno<n>
+  std::string file;    // ivrfile<n>
+  std::string vocDir;  // vocdir<n>
 };
 
 struct TriggerEntry {

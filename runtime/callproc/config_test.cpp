@@ -64,7 +64,8 @@ TEST(Config, ReadsEveryKey) {
 TEST(Config, OversizedAndMalformedCounts) {
   testing::TempDir dir;
   SysConfig c = readSysConfig(platform::IniFile(dir.write(
-      "s.ini", "[ivrfile]\ncnt=1025\nivrno0=1\n[ivrtrig]\ncnt=99999999\n[net]\nkeycallport=50x0\n")));
+      "s.ini",
+      "[ivrfile]\ncnt=1025\nivrno0=1\n[ivrtrig]\ncnt=99999999\n[net]\nkeycallport=50x0\n")));
   EXPECT_EQ(c.flowCount, 1025);
   EXPECT_TRUE(c.flows.empty());  // the load fails before any file is read
   EXPECT_EQ(c.triggerCount, kMaxTriggerEntries);

@@ -64,7 +64,8 @@ bool KeyCallReceiver::open(int port) {
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (port < 0 || port > 65535 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  if (port < 0 || port > 65535 ||
+      ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     trace("创建KeyCall UDP端口%d失败，请检查是否被占用!", port);
     ::close(fd_);
     fd_ = -1;

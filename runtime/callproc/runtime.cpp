@@ -31,10 +31,13 @@ std::string callIdentifier(std::chrono::system_clock::time_point now, int channe
 Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
     : cti_(cti), clock_(clock), trace_(trace) {
   sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
-  for (int c = 0; c < kMaxChannels; ++c) chans_.regs(c).T.fill(0);
+  for (int c = 0; c < kMaxChannels; ++c)
+    chans_.regs(c).T.fill(0);
 }
 
-Runtime::~Runtime() { stop(); }
+Runtime::~Runtime() {
+  stop();
+}
 
 void Runtime::setIcon(int c, int icon) {
   if (view_ && c >= 0 && c < 8) view_->setIcon(c, icon);
@@ -44,11 +47,11 @@ void Runtime::setStatus(int c, int status) {
   if (view_ && c >= 0 && c < 8) view_->setStatus(c, status);
 }
 
-StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini,
-                           std::string* error) {
+StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error) {
   callintype_ = cfg.callintype;
   trace_.setShow(cfg.messageshow != 0);
-  for (const auto& w : cfg.warnings) trace_("sysconfig.ini: %s", w.c_str());
+  for (const auto& w : cfg.warnings)
+    trace_("sysconfig.ini: %s", w.c_str());
 
   int a = 0, b = 0;
   int count = cti_.InitQam(&a, &b);
@@ -134,7 +137,8 @@ const Trigger* Runtime::matchTrigger(std::string_view d) const {
   for (const Trigger& t : triggers_) {
     if (t.code == d) return &t;
     size_t x = t.code.find('X');
-    if (x != std::string::npos && t.code.size() == d.size() && t.code.compare(0, x, d.substr(0, x)) == 0)
+    if (x != std::string::npos && t.code.size() == d.size() &&
+        t.code.compare(0, x, d.substr(0, x)) == 0)
       return &t;
   }
   return nullptr;
@@ -159,10 +163,17 @@ void Runtime::scanPass() {
     if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;
     if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
     switch (chans_.current(c).kind()) {
-      case cpl::kKindWaitCall: waitForCall(c); break;
-      case cpl::kKindDelayedHangup: delayedHangup(c); break;
-      case cpl::kKindStart: startBlock(c); break;
-      default: break;  // kinds without a handler stay where they are
+      case cpl::kKindWaitCall:
+        waitForCall(c);
+        break;
+      case cpl::kKindDelayedHangup:
+        delayedHangup(c);
+        break;
+      case cpl::kKindStart:
+        startBlock(c);
+        break;
+      default:
+        break;  // kinds without a handler stay where they are
     }
   }
 }

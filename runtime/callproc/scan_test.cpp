@@ -38,8 +38,8 @@ TEST_F(ScanTest, AnswersAndRunsTheStartBlock) {
   fake_.ring(2);
   sink_.clear();
   rt_.scanPass();
-  EXPECT_EQ(sink_.texts(), (std::vector<std::string>{"13900001111从通道2打进8888",
-                                                      "2 find ivrfile,exec it"}));
+  EXPECT_EQ(sink_.texts(),
+            (std::vector<std::string>{"13900001111从通道2打进8888", "2 find ivrfile,exec it"}));
   ChanRecord rec = rt_.channels().record(2);
   EXPECT_EQ(rec.lineState(), CHAN_LINE_IN_FLOW);
   EXPECT_EQ(rec.answerMark(), 1);
@@ -72,15 +72,15 @@ TEST_F(ScanTest, ExitLeadingNowhereResetsTheChannel) {
   sink_.clear();
   fake_.clearCalls();
   passes(1);
-  EXPECT_EQ(sink_.texts(),
-            (std::vector<std::string>{"通道0执行Start命令", "通道0读取ivr命令编号5溢出!", "通道0复位"}));
+  EXPECT_EQ(sink_.texts(), (std::vector<std::string>{"通道0执行Start命令",
+                                                     "通道0读取ivr命令编号5溢出!", "通道0复位"}));
   EXPECT_EQ(rt_.channels().current(0).kind(), cpl::kKindWaitCall);
   EXPECT_EQ(rt_.channels().regs(0).I[3], 0);
   EXPECT_EQ(rt_.channels().regs(0).S[1], "");
   EXPECT_EQ(rt_.channels().regs(0).T[0], interp::localTime1980());
   EXPECT_EQ(rt_.flows().state(0, 0).useCount, 0);
-  for (const char* c : {"CTIStopPlayFile(0,0)", "CTIClearKeyDtmf(0)", "CTISetOutHook(0)",
-                        "CTICloseMCI"})
+  for (const char* c :
+       {"CTIStopPlayFile(0,0)", "CTIClearKeyDtmf(0)", "CTISetOutHook(0)", "CTICloseMCI"})
     EXPECT_TRUE(fake_.called(c)) << c;
 }
 
@@ -121,20 +121,17 @@ TEST_F(ScanTest, TriggerMatching) {
     std::string dialled;
     int want;  // index of the matching trigger, -1 none
   } cases[] = {
-      {{"88X"}, "885", 0},
-      {{"88X"}, "8850", -1},        // lengths differ
-      {{"8850"}, "8850", 0},        // no X: equality
-      {{"8X9"}, "812", 0},          // only the part before the first X counts
-      {{"88x"}, "885", -1},         // upper-case X only
-      {{"X"}, "7", 0},
-      {{"1X", "12"}, "12", 0},      // the first listed wins
-      {{"13", "1X"}, "12", 1},
-      {{""}, "", 0},
-      {{"99"}, "", -1},
+      {{"88X"}, "885", 0},     {{"88X"}, "8850", -1},    // lengths differ
+      {{"8850"}, "8850", 0},                             // no X: equality
+      {{"8X9"}, "812", 0},                               // only the part before the first X counts
+      {{"88x"}, "885", -1},                              // upper-case X only
+      {{"X"}, "7", 0},         {{"1X", "12"}, "12", 0},  // the first listed wins
+      {{"13", "1X"}, "12", 1}, {{""}, "", 0},           {{"99"}, "", -1},
   };
   for (const auto& c : cases) {
     std::vector<Trigger> t;
-    for (size_t i = 0; i < c.codes.size(); ++i) t.push_back({c.codes[i], static_cast<int>(i)});
+    for (size_t i = 0; i < c.codes.size(); ++i)
+      t.push_back({c.codes[i], static_cast<int>(i)});
     rt_.setTriggers(t);
     const Trigger* m = rt_.matchTrigger(c.dialled);
     EXPECT_EQ(m ? m->slot : -1, c.want) << c.dialled << " against " << c.codes[0];
@@ -194,7 +191,9 @@ TEST_F(ScanTest, ResetKeepsExtensionSettings) {
   ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
   struct Case {
     int16_t state, after;
-  } cases[] = {{CHAN_LINE_IN_FLOW, 0}, {CHAN_LINE_TALKING, 0}, {CHAN_LINE_VOICE_MAIL, 4},
+  } cases[] = {{CHAN_LINE_IN_FLOW, 0},
+               {CHAN_LINE_TALKING, 0},
+               {CHAN_LINE_VOICE_MAIL, 4},
                {CHAN_LINE_FORWARD, 5}};
   for (const auto& c : cases) {
     ChanRecord r = rt_.channels().record(3);
@@ -238,7 +237,9 @@ TEST_F(ScanTest, FlowLoadFailures) {
     std::vector<FlowEntry> flows;
     std::vector<std::string> lines;
   } cases[] = {
-      {"missing file", 2, {{0, "", "v"}, {1, "nope.cpl", "v"}},
+      {"missing file",
+       2,
+       {{0, "", "v"}, {1, "nope.cpl", "v"}},
        {"流程编号0加载失败", "流程nope.cpl编号1加载失败", "加载流程和流程触发设置有错误"}},
       {"1025 entries", 1025, {}, {"加载流程和流程触发设置有错误"}},
   };
@@ -253,7 +254,8 @@ TEST_F(ScanTest, FlowLoadFailures) {
     EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
               StartResult::kFlowsFailed)
         << c.name;
-    for (const auto& l : c.lines) EXPECT_TRUE(saw(l)) << c.name << ": " << l;
+    for (const auto& l : c.lines)
+      EXPECT_TRUE(saw(l)) << c.name << ": " << l;
   }
 }
 

@@ -46,7 +46,8 @@ inline std::vector<uint8_t> simpleFlow(int32_t next = 1, int extra = 1) {
   auto start = cpl::blankRecord(cpl::kKindStart);
   cpl::setExit(start, 0, next);
   w.addRecord(start);
-  for (int i = 0; i < extra; ++i) w.addRecord(cpl::blankRecord(cpl::kKindPlayVoice));
+  for (int i = 0; i < extra; ++i)
+    w.addRecord(cpl::blankRecord(cpl::kKindPlayVoice));
   return w.finish(cpl::StringPool{});
 }
 
@@ -71,7 +72,8 @@ class RuntimeFixture : public ::testing::Test {
     cfg.triggerCount = static_cast<int>(triggers.size());
     cfg.triggers = std::move(triggers);
     std::string ini;
-    for (int c = 0; c < 8; ++c) ini += "[Out" + std::to_string(c) + "]\nlineno=" + lineNumber + "\n";
+    for (int c = 0; c < 8; ++c)
+      ini += "[Out" + std::to_string(c) + "]\nlineno=" + lineNumber + "\n";
     platform::IniFile file(dir_.write("sysconfig.ini", ini));
     std::string error;
     StartResult r = rt_.start(cfg, file, &error);
@@ -81,7 +83,8 @@ class RuntimeFixture : public ::testing::Test {
 
   bool saw(const std::string& text) const { return sink_.has(text); }
   void passes(int n) {
-    for (int i = 0; i < n; ++i) rt_.scanPass();
+    for (int i = 0; i < n; ++i)
+      rt_.scanPass();
   }
 
   TempDir dir_;

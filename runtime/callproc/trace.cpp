@@ -44,7 +44,8 @@ void TraceLog::text(std::string_view text) {
   std::string line = prefix();
   line.append(text);
   std::lock_guard lock(mu_);
-  for (TraceSink* s : sinks_) s->write(line);
+  for (TraceSink* s : sinks_)
+    s->write(line);
 }
 
 std::string_view traceText(std::string_view line) {

@@ -44,15 +44,18 @@ TEST(Trace, StreamSinkWritesEveryLineFromManyThreads) {
     std::vector<std::thread> ts;
     for (int t = 0; t < 4; ++t)
       ts.emplace_back([&log, t] {
-        for (int i = 0; i < 2000; ++i) log("t%d line %d", t, i);
+        for (int i = 0; i < 2000; ++i)
+          log("t%d line %d", t, i);
       });
-    for (auto& t : ts) t.join();
+    for (auto& t : ts)
+      t.join();
     sink.flush();
   }
   std::rewind(f);
   int lines = 0;
   char buf[256];
-  while (std::fgets(buf, sizeof buf, f)) ++lines;
+  while (std::fgets(buf, sizeof buf, f))
+    ++lines;
   std::fclose(f);
   std::remove(path);
   EXPECT_EQ(lines, 8000);

@@ -18,7 +18,9 @@ std::string call(const char* name, std::initializer_list<long> args) {
 }
 }  // namespace
 
-void FakeCti::log(std::string s) { calls_.push_back(std::move(s)); }
+void FakeCti::log(std::string s) {
+  calls_.push_back(std::move(s));
+}
 
 void FakeCti::setType(int ch, int type) {
   std::lock_guard l(mu_);
@@ -41,7 +43,8 @@ void FakeCti::setStatus(int ch, int status) {
 void FakeCti::pressKeys(int ch, const std::string& keys) {
   std::lock_guard l(mu_);
   if (!valid(ch)) return;
-  for (char k : keys) keys_[ch].push_back(static_cast<unsigned char>(k));
+  for (char k : keys)
+    keys_[ch].push_back(static_cast<unsigned char>(k));
 }
 void FakeCti::setPlayFinish(int ch, int value) {
   std::lock_guard l(mu_);
@@ -124,7 +127,8 @@ int FakeCti::CTIGetDtmf(int ch, int* key, int) {
 }
 int FakeCti::CTIPlayFile(int ch, const char* path, int mode) {
   std::lock_guard l(mu_);
-  log(std::string("CTIPlayFile(") + std::to_string(ch) + "," + path + "," + std::to_string(mode) + ")");
+  log(std::string("CTIPlayFile(") + std::to_string(ch) + "," + path + "," + std::to_string(mode) +
+      ")");
   return playResult_;
 }
 int FakeCti::CTIPlayIndex(int ch, int index) {
@@ -148,7 +152,8 @@ int FakeCti::CTIStopPlayFile(int ch, int mode) {
 }
 int FakeCti::CTIRecFile(int ch, const char* path, int mode) {
   std::lock_guard l(mu_);
-  log(std::string("CTIRecFile(") + std::to_string(ch) + "," + path + "," + std::to_string(mode) + ")");
+  log(std::string("CTIRecFile(") + std::to_string(ch) + "," + path + "," + std::to_string(mode) +
+      ")");
   return recResult_;
 }
 int FakeCti::CTIStopRecord(int ch, int mode) {
