@@ -67,6 +67,11 @@ class FakeCti : public Cti {
 
  private:
   bool valid(int ch) const { return ch >= 0 && ch < CHAN_MAX; }
+  static std::array<int, CHAN_MAX> filled(int v) {
+    std::array<int, CHAN_MAX> a;
+    a.fill(v);
+    return a;
+  }
   void log(std::string s);
 
   mutable std::mutex mu_;
@@ -74,7 +79,7 @@ class FakeCti : public Cti {
   std::array<int, CHAN_MAX> status_{};
   std::array<bool, CHAN_MAX> ringing_{};
   std::array<int, CHAN_MAX> inStatus_{};
-  std::array<int, CHAN_MAX> playFinish_{};
+  std::array<int, CHAN_MAX> playFinish_ = filled(1);  // 1: still playing
   std::array<std::string, CHAN_MAX> caller_;
   std::array<std::deque<int>, CHAN_MAX> keys_;
   int playResult_ = 0;
