@@ -29,6 +29,11 @@ class FakeCti : public Cti {
   void setPlayFinish(int ch, int value);
   void setRecResult(int result) { recResult_ = result; }
   void setInLineStatus(int ch, int status);
+  // What GetCombineStr answers.
+  void setCombine(int result, std::string text) {
+    combineResult_ = result;
+    combineText_ = std::move(text);
+  }
 
   // --- what the test reads
   std::vector<std::string> calls() const;  // e.g. "CTISetOutHook(3)"
@@ -83,6 +88,8 @@ class FakeCti : public Cti {
   std::array<std::string, CHAN_MAX> caller_;
   std::array<std::deque<int>, CHAN_MAX> keys_;
   int playResult_ = 0;
+  int combineResult_ = 1;
+  std::string combineText_;
   int recResult_ = 0;
   unsigned char* table_ = nullptr;
   std::vector<std::string> calls_;
