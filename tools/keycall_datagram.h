@@ -12,6 +12,7 @@
 // share one definition.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,8 @@ inline Datagram encode(int16_t command, int32_t channel, std::string_view data) 
   uint32_t ch = static_cast<uint32_t>(channel);
   for (int i = 0; i < 4; ++i)
     d[kOffChannel + i] = static_cast<uint8_t>(ch >> (8 * i));
-  std::memcpy(d.data() + kOffData, data.data(), data.size() < kDataSize ? data.size() : kDataSize);
+  std::copy_n(data.begin(), data.size() < kDataSize ? data.size() : kDataSize,
+              d.begin() + kOffData);
   return d;
 }
 
