@@ -21,6 +21,22 @@
 // is ringing or talking; they stay readable until the line goes on-hook.
 // The caller's hang-up ends a running recording at that moment; going on-hook
 // ends playback and recording.
+//
+// Sound: playback "plays" for the length of the file (voice_file.h) on the
+// tick clock; CTIGetPlayfinish is 0 once that time has passed, after a stop,
+// or when nothing was started (a file that cannot be measured is refused at
+// the start, so -2 is never reported). Recording writes A-law silence at 8000
+// bytes a second, appended whenever the line is polled and completed when it
+// stops. Indexed voices: index n is the file "<indexdir>/<n>.voc" (a wave or
+// A-law file); CycPlayIndex repeats it until it is stopped. The mode
+// arguments of the CTI calls are not needed by simulated lines.
+//
+// sysconfig.ini, read by InitQam from the working directory:
+//   [System]   callintype  0 simulated access (8 lines); 1 (default) telephone
+//                          access, which has no lines until the voice box is
+//                          connected, so InitQam reports 0
+//   [Hardware] indexdir    folder of the indexed voices (default .\voice\index,
+//                          relative to the working directory)
 #pragma once
 
 #include <cstdint>

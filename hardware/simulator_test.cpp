@@ -191,8 +191,6 @@ TEST_F(Simulated, ChannelsOutsideTheLinesAreRefused) {
     EXPECT_EQ(CTIPlayFile(ch, (dir / "x").c_str(), 0), -1) << ch;
     EXPECT_EQ(CTIPlayIndex(ch, 1), -1) << ch;
     EXPECT_EQ(CTIRecFile(ch, (dir / "r").c_str(), 0), -1) << ch;
-    EXPECT_EQ(CTISetOutHook(ch), -1) << ch;
-    EXPECT_EQ(CTIRingIn(ch, 1), -1) << ch;
     EXPECT_EQ(CTIChConnCh(0, ch), -1) << ch;
   }
   for (int ch = 0; ch < 8; ++ch)
@@ -314,27 +312,6 @@ TEST_F(Simulated, IndexedVoices) {
   }
   CTIStopPlayFile(1, 0);
   EXPECT_EQ(finished(1), 0);
-}
-
-TEST_F(Simulated, RequestsAreRemembered) {
-  EXPECT_EQ(CTIRingIn(4, 7), 0);
-  EXPECT_TRUE(hardware_internal::requests(4).ringing);
-  EXPECT_EQ(hardware_internal::requests(4).ringValue, 7);
-  EXPECT_EQ(CTIStopRingIn(4), 0);
-  EXPECT_FALSE(hardware_internal::requests(4).ringing);
-  EXPECT_EQ(CTIChConnCh(1, 6), 0);
-  EXPECT_EQ(hardware_internal::requests(1).connectedTo, 6);
-  EXPECT_EQ(hardware_internal::requests(6).connectedTo, 1);
-  EXPECT_EQ(CTICallOut(2, "800123"), 0);
-  EXPECT_EQ(hardware_internal::requests(2).dialled, "800123");
-  EXPECT_EQ(CTICallOut(2, nullptr), -1);
-  EXPECT_EQ(CTICloseMCI(), 0);
-}
-
-TEST_F(Simulated, CombinedPromptsAreNotComposedYet) {
-  char text[512] = "junk";
-  EXPECT_NE(GetCombineStr(1, "123", text), 0);
-  EXPECT_STREQ(text, "");
 }
 
 // InitQam reads sysconfig.ini from the working directory.
