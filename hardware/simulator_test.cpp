@@ -11,6 +11,7 @@
 #include "hardware/hardware.h"
 #include "hardware/hardware_internal.h"
 #include "hardware/test_files.h"
+#include "platform/gbk.h"
 
 namespace {
 
@@ -49,9 +50,10 @@ struct Step {
   int after;
 };
 
-int act(const char* a, int ch) {
+int act(const char* a, int ch, const std::string& voice) {
   std::string s = a;
   if (s == "B" || s == "E" || s.size() == 1) return CTISetKeyDtmf(ch, s[0]);
+  if (s == "play") return CTIPlayFile(ch, voice.c_str(), 0);
   if (s == "status") return CTIGetOutLineStatus(ch, 0);
   if (s == "mci") return CTIOpenMCI();
   if (s == "offhook") return CTISetOutOffHook(ch);
@@ -68,6 +70,7 @@ TEST_F(Simulated, LineStatusByEvent) {
       {"answered through the sound device, caller hangs up",
        {{"B", 0, 1}, {"mci", 0, 2}, {"E", 0, 5}, {"hook", 0, 0}}},
       {"answered off-hook", {{"B", 0, 1}, {"offhook", 0, 2}, {"hook", 0, 0}}},
+      {"answered by the first prompt", {{"B", 0, 1}, {"play", 0, 2}, {"E", 0, 5}}},
       {"caller gives up while ringing after the runtime saw the call",
        {{"B", 0, 1}, {"E", 0, 5}, {"hook", 0, 0}}},
       {"caller gives up before anyone saw the call", {{"B", 0, -1}, {"E", 0, 0}}},
@@ -79,12 +82,13 @@ TEST_F(Simulated, LineStatusByEvent) {
       {"hang-up on an idle line is ignored", {{"E", -1, 0}}},
       {"on-hook of an idle line", {{"hook", 0, 0}}},
   };
+  writeFile(dir / "p.voc", std::vector<uint8_t>(80, 0xD5));
   for (const auto& c : cases) {
     for (int ch : {0, 7}) {
       CTISetOutHook(ch);
       for (size_t i = 0; i < c.steps.size(); ++i) {
         const Step& st = c.steps[i];
-        EXPECT_EQ(act(st.action, ch), st.result) << c.name << " step " << i;
+        EXPECT_EQ(act(st.action, ch, dir / "p.voc"), st.result) << c.name << " step " << i;
         if (st.after >= 0) {
           EXPECT_EQ(status(ch), st.after) << c.name << " step " << i;
         }
@@ -201,12 +205,14 @@ TEST_F(Simulated, ChannelsOutsideTheLinesAreRefused) {
 TEST_F(Simulated, PlaybackLastsAsLongAsTheFile) {
   writeFile(dir / "Hello.voc", std::vector<uint8_t>(12000, 0xD5));  // 1500 ms
   writeFile(dir / "w.wav", wave(16000, 8000, 8000, true));          // 500 ms
+  writeFile(dir / "欢迎.voc", std::vector<uint8_t>(800, 0xD5));     // 100 ms
   struct Case {
     std::string path;  // as a flow would name it
     uint32_t ms;
   } cases[] = {
       {dir.path() + "\\HELLO.VOC", 1500},
       {dir / "w.wav", 500},
+      {platform::utf8ToGbk(dir.path() + "\\欢迎.voc"), 100},  // flows hold GBK
   };
   for (const auto& c : cases) {
     EXPECT_EQ(finished(0), 0) << "nothing playing";
