@@ -228,7 +228,9 @@ TEST_F(BlockTest, DigitKeysAndTimeouts) {
     for (const auto& call : fake_.calls())
       prompts += call == "CTIPlayFile(0,vdir\\menu.voc,0)";
     EXPECT_EQ(prompts, c.prompts);
-    if (c.exit < 12) EXPECT_EQ(regs().S[4], std::string(1, c.keys.back()));
+    if (c.exit < 12) {
+      EXPECT_EQ(regs().S[4], std::string(1, c.keys.back()));
+    }
   }
   EXPECT_TRUE(saw("通道0=>(1)Digit 输入等待3秒，重复2次"));
   EXPECT_TRUE(saw("通道0=>(1)Digit 超过定时器3000用户没有按键"));
@@ -279,7 +281,9 @@ TEST_F(BlockTest, InputEndings) {
     EXPECT_EQ(exitTaken(), c.exit);
     EXPECT_EQ(regs().S[6], c.value);
     EXPECT_EQ(rt_.channels().record(0).keyBuffer(), "");
-    if (c.keys == "123#") EXPECT_TRUE(saw("通道0=>(1)Input Dtmf=123#"));
+    if (c.keys == "123#") {
+      EXPECT_TRUE(saw("通道0=>(1)Input Dtmf=123#"));
+    }
   }
 }
 
@@ -427,10 +431,18 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
     } else {
       EXPECT_EQ(exitTaken(), c.exit);
     }
-    if (c.exit == 0) EXPECT_EQ(regs().I[9], 5);
-    if (c.exit == 2) EXPECT_EQ(ext.lineState(), 0);
-    if (c.exit == 4) EXPECT_EQ(regs().S[7], "/srv/ivr\\leavmsg\\msg5.voc");
-    if (c.exit == 5) EXPECT_EQ(regs().S[8], "13900001111");
+    if (c.exit == 0) {
+      EXPECT_EQ(regs().I[9], 5);
+    }
+    if (c.exit == 2) {
+      EXPECT_EQ(ext.lineState(), 0);
+    }
+    if (c.exit == 4) {
+      EXPECT_EQ(regs().S[7], "/srv/ivr\\leavmsg\\msg5.voc");
+    }
+    if (c.exit == 5) {
+      EXPECT_EQ(regs().S[8], "13900001111");
+    }
     fake_.setStatus(0, 0);
     fake_.setInLineStatus(5, 0);
     ext.setLineState(0);
