@@ -347,8 +347,9 @@ TEST_F(BlockTest, RecordEndings) {
     EXPECT_EQ(exitTaken(), c.exit);
     EXPECT_TRUE(saw(c.line));
     EXPECT_TRUE(fake_.called("CTIStopRP(0,0)"));
-    if (c.length == 0) EXPECT_EQ(passes, 2);       // the pass after it starts
-    if (c.keys.size() == 2) EXPECT_EQ(passes, 3);  // the first key did not stop it
+    // Length 0 ends at the pass after it starts; a key that is not a stop
+    // key does not end it.
+    EXPECT_EQ(passes, c.length == 0 ? 2 : c.keys.size() == 2 ? 3 : passes);
   }
 }
 
