@@ -2,6 +2,8 @@
 // KeyCall receiver thread and the scan thread call in at the same time.
 #include "hardware/hardware.h"
 
+#include "hardware/combine.h"
+
 #include <cstring>
 #include <mutex>
 
@@ -174,8 +176,13 @@ int CTIClearKeyDtmf(int ch) {
 // not written yet: every value is refused, so the combined playback block
 // leaves through its "cannot compose" exit.
 int GetCombineStr(int playType, const char* content, char* text) {
-  if (text) text[0] = '\0';
-  return 1;
+  if (!text) return 1;
+  text[0] = '\0';
+  if (!content) return 1;
+  auto symbols = hardware::composeValue(playType, content);
+  if (!symbols || symbols->size() > 511) return 1;
+  std::memcpy(text, symbols->c_str(), symbols->size() + 1);
+  return 0;
 }
 
 }  // extern "C"
