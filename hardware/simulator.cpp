@@ -10,6 +10,7 @@
 
 #include "hardware/chanrecord.h"
 #include "hardware/voice_file.h"
+#include "platform/gbk.h"
 #include "platform/ini.h"
 #include "platform/winpath.h"
 
@@ -20,6 +21,14 @@ Settings readSettings(const std::string& path) {
   Settings s;
   s.simulated = ini.getInt("System", "callintype", 1) == 0;
   s.indexDir = ini.getString("Hardware", "indexdir", s.indexDir);
+  for (int ch = 0; ch < kSimulatedChannels; ++ch) {
+    const std::string sec = "Out" + std::to_string(ch);
+    LineSettings l;
+    l.inner = ini.getInt(sec, "linetype", 1) == CHAN_TYPE_INNER;
+    l.voiceMail = ini.getInt(sec, "voicemail", 0) == 1;
+    l.forward = platform::utf8ToGbk(ini.getString(sec, "forward", ""));
+    s.lines.push_back(l);
+  }
   return s;
 }
 
@@ -33,17 +42,20 @@ int Simulator::reset(const Settings& s) {
     finishRecording(line);
   settings_ = s;
   lines_.assign(s.simulated ? kSimulatedChannels : 0, Line{});
+  for (size_t ch = 0; ch < lines_.size() && ch < s.lines.size(); ++ch)
+    lines_[ch].inner = s.lines[ch].inner;
   lastReported_ = -1;
   soundOpens_ = 0;
   return channelCount();
 }
 
 int Simulator::channelType(int ch) const {
-  return valid(ch) ? CHAN_TYPE_OUTER : 0;
+  if (!valid(ch)) return 0;
+  return lines_[ch].inner ? CHAN_TYPE_INNER : CHAN_TYPE_OUTER;
 }
 
 int Simulator::outLineStatus(int ch) {
-  if (!valid(ch)) return kStatusIdle;
+  if (!valid(ch) || lines_[ch].inner) return kStatusIdle;
   Line& line = lines_[ch];
   pumpRecording(line);
   switch (line.state) {
@@ -61,9 +73,29 @@ int Simulator::outLineStatus(int ch) {
   return kStatusIdle;
 }
 
-// Every simulated line is an outer line, so there is no handset to report.
-int Simulator::inLineStatus(int ch) const {
-  return valid(ch) ? 0 : -1;
+int Simulator::inLineStatus(int ch) {
+  if (!valid(ch)) return -1;
+  if (!lines_[ch].inner) return 0;  // an outer line has no handset to report
+  publishExtension(ch);
+  return lines_[ch].handsetUp ? 1 : 2;
+}
+
+void Simulator::publishExtension(int ch) {
+  if (!table_ || static_cast<size_t>(ch) >= settings_.lines.size()) return;
+  const LineSettings& l = settings_.lines[ch];
+  unsigned char* rec = table_ + static_cast<size_t>(ch) * CHAN_RECORD_SIZE;
+  auto setState = [&](int16_t v) {
+    rec[CHAN_OFF_LINE_STATE] = static_cast<unsigned char>(v);
+    rec[CHAN_OFF_LINE_STATE + 1] = static_cast<unsigned char>(v >> 8);
+  };
+  if (!l.forward.empty()) {
+    setState(CHAN_LINE_FORWARD);
+    std::memset(rec + CHAN_OFF_FORWARD, 0, CHAN_FORWARD_SIZE);
+    std::memcpy(rec + CHAN_OFF_FORWARD, l.forward.data(),
+                std::min<size_t>(l.forward.size(), CHAN_FORWARD_SIZE - 1));
+  } else if (l.voiceMail) {
+    setState(CHAN_LINE_VOICE_MAIL);
+  }
 }
 
 int Simulator::callInNum(int ch, char* num20) const {
@@ -264,6 +296,22 @@ void Simulator::hangUpLine(Line& line) {
 int Simulator::inject(int ch, int key) {
   if (!valid(ch)) return -1;
   Line& line = lines_[ch];
+  if (line.inner) {
+    // KeyCall plays the extension's user: lift, replace, press keys.
+    if (key == 'B') {
+      line.handsetUp = true;
+      line.requests.ringing = false;  // answered
+    } else if (key == 'E') {
+      line.handsetUp = false;
+      line.keys.clear();
+    } else if (line.handsetUp && line.keys.size() < kKeyQueueMax &&
+               ((key >= '0' && key <= '9') || key == '*' || key == '#')) {
+      line.keys.push_back(static_cast<char>(key));
+    } else {
+      return -1;
+    }
+    return 0;
+  }
   if (key == 'B') {
     if (line.state != State::kIdle) return -1;
     line.state = State::kRinging;

@@ -37,6 +37,20 @@
 //                          connected, so InitQam reports 0
 //   [Hardware] indexdir    folder of the indexed voices (default .\voice\index,
 //                          relative to the working directory)
+//   [Out<n>]   linetype    1 (default) an outer line, 2 an inner line: an
+//                          extension telephone whose lineno is its extension
+//                          number
+//              voicemail   1: the extension has voice mail set (line state 4)
+//              forward     a number: the extension forwards its calls there
+//                          (line state 5)
+//
+// Inner line (an extension telephone), as CTIGetInLineStatus reports it:
+// 2 while the handset is down, 1 once KeyCall 'B' lifts it, 2 again after
+// 'E' replaces it; keys are taken while it is lifted. CTIRingIn rings it
+// until the handset is lifted or CTIStopRingIn. Inner lines never receive
+// calls (CTIGetOutLineStatus 0). An extension's voice mail or forwarding is
+// written into its shared channel record whenever the runtime asks for its
+// status, which the runtime does from its scan thread before it reads them.
 #pragma once
 
 #include <cstdint>
@@ -60,9 +74,16 @@ enum OutLineStatus {
 };
 
 // What the library reads from sysconfig.ini at InitQam.
+struct LineSettings {
+  bool inner = false;      // [Out<n>] linetype 2
+  bool voiceMail = false;  // [Out<n>] voicemail 1
+  std::string forward;     // [Out<n>] forward, GBK
+};
+
 struct Settings {
   bool simulated = true;                     // [System] callintype 0
   std::string indexDir = ".\\voice\\index";  // [Hardware] indexdir, UTF-8
+  std::vector<LineSettings> lines;           // by channel; missing ones are outer lines
 };
 
 // Reads [System] callintype (default 1, telephone access) and
@@ -95,7 +116,7 @@ class Simulator {
 
   int channelType(int ch) const;
   int outLineStatus(int ch);
-  int inLineStatus(int ch) const;
+  int inLineStatus(int ch);
   int callInNum(int ch, char* num20) const;
   int offHook(int ch);
   int onHook(int ch);
@@ -143,6 +164,8 @@ class Simulator {
     Playback play;
     Recording rec;
     LineRequests requests;
+    bool inner = false;
+    bool handsetUp = false;  // inner line: lifted by KeyCall 'B'
   };
 
   bool valid(int ch) const { return ch >= 0 && ch < channelCount(); }
@@ -156,6 +179,8 @@ class Simulator {
   void pumpRecording(Line& line);
   int finishRecording(Line& line);
   void hangUpLine(Line& line);
+  // Voice mail and forwarding of an extension, into its shared record.
+  void publishExtension(int ch);
 
   platform::Clock* clock_;
   Settings settings_;

@@ -345,3 +345,87 @@ TEST(InitQam, AccessModeAndIndexFolderFromSysconfig) {
 }
 
 }  // namespace
+
+namespace {
+
+class InnerLines : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hardware::Settings s;
+    s.simulated = true;
+    s.lines.resize(8);
+    s.lines[5].inner = true;
+    s.lines[6].inner = true;
+    s.lines[6].forward = "13900001111";
+    s.lines[7].inner = true;
+    s.lines[7].voiceMail = true;
+    ASSERT_EQ(hardware_internal::reinit(s), 8);
+    SetChanDataMem(table.data());
+  }
+  void TearDown() override {
+    SetChanDataMem(nullptr);
+    hardware_internal::reinit(hardware::Settings{});
+  }
+  int16_t lineState(int ch) {
+    const unsigned char* r = &table[ch * CHAN_RECORD_SIZE + CHAN_OFF_LINE_STATE];
+    return static_cast<int16_t>(r[0] | r[1] << 8);
+  }
+  std::vector<unsigned char> table = std::vector<unsigned char>(CHAN_MAX * CHAN_RECORD_SIZE, 0);
+};
+
+TEST_F(InnerLines, HandsetRingingAndKeys) {
+  EXPECT_EQ(CTIGetChannelType(5), CHAN_TYPE_INNER);
+  EXPECT_EQ(CTIGetChannelType(4), CHAN_TYPE_OUTER);
+  struct Step {
+    const char* what;
+    int result;
+    int inStatus;
+  } steps[] = {
+      {"start", 0, 2},                    // handset down
+      {"ring", 0, 2},  {"key 5", -1, 2},  // no keys with the handset down
+      {"B", 0, 1},     {"key 5", 0, 1},  {"E", 0, 2},
+  };
+  for (const auto& s : steps) {
+    std::string w = s.what;
+    int r = 0;
+    if (w == "ring") r = CTIRingIn(5, 3);
+    if (w == "B" || w == "E") r = CTISetKeyDtmf(5, w[0]);
+    if (w == "key 5") r = CTISetKeyDtmf(5, '5');
+    EXPECT_EQ(r, s.result) << w;
+    EXPECT_EQ(CTIGetInLineStatus(5), s.inStatus) << w;
+    if (w == "ring" || w == "B") {
+      // Ringing until the handset is lifted.
+      EXPECT_EQ(hardware_internal::requests(5).ringing, w == "ring");
+    }
+  }
+  // An inner line never has an incoming call, whatever KeyCall sends.
+  EXPECT_EQ(CTIGetOutLineStatus(5, 0), 0);
+  EXPECT_EQ(CTIGetInLineStatus(4), 0);  // an outer line has no handset
+}
+
+TEST_F(InnerLines, ExtensionSettingsReachTheSharedRecord) {
+  CTIGetInLineStatus(6);
+  CTIGetInLineStatus(7);
+  CTIGetInLineStatus(5);
+  EXPECT_EQ(lineState(6), CHAN_LINE_FORWARD);
+  EXPECT_STREQ(reinterpret_cast<const char*>(&table[6 * CHAN_RECORD_SIZE + CHAN_OFF_FORWARD]),
+               "13900001111");
+  EXPECT_EQ(lineState(7), CHAN_LINE_VOICE_MAIL);
+  EXPECT_EQ(lineState(5), 0);
+}
+
+TEST(Settings, InnerLinesFromTheIniFile) {
+  hardware_test::ScratchDir dir;
+  const std::string ini =
+      "[System]\ncallintype=0\n[Out2]\nlinetype=2\nvoicemail=1\n[Out3]\nlinetype=2\n"
+      "forward=8002\n";
+  writeFile(dir / "sysconfig.ini", std::vector<uint8_t>(ini.begin(), ini.end()));
+  hardware::Settings s = hardware::readSettings(dir / "sysconfig.ini");
+  ASSERT_EQ(s.lines.size(), 8u);
+  EXPECT_FALSE(s.lines[1].inner);
+  EXPECT_TRUE(s.lines[2].inner && s.lines[2].voiceMail);
+  EXPECT_TRUE(s.lines[3].inner);
+  EXPECT_EQ(s.lines[3].forward, "8002");
+}
+
+}  // namespace

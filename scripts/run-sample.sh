@@ -23,7 +23,7 @@ run=build/sample-run
 mkdir -p "$run/flows" "$run/voice"
 cp samples/sysconfig.ini "$run/"
 cp samples/flows/sample.cpl "$run/flows/"
-cp samples/voice/*.voc "$run/voice/"
+cp samples/voice/*.voc samples/voice/*.qx "$run/voice/"
 bash samples/db/make_db.sh "$run/ivr.sqlite"
 port=$(sed -n 's/^keycallport=//p' "$run/sysconfig.ini")
 

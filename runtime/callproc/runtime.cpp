@@ -77,11 +77,13 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
 
   for (int c = 0; c < channelCount_; ++c) {
     std::string number = platform::utf8ToGbk(lineNumberOf(ini, c));
-    if (callintype_ == 0) {
+    int type = cti_.CTIGetChannelType(c);
+    // Simulated lines are all dialled like outer lines, except those the
+    // simulator makes extensions: their numbers are extension numbers.
+    if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
       chans_.record(c).setLineNumber(number);
       continue;
     }
-    int type = cti_.CTIGetChannelType(c);
     if (type == CHAN_TYPE_OUTER)
       chans_.record(c).setLineNumber(number);
     else if (type == CHAN_TYPE_INNER)

@@ -59,10 +59,16 @@ int HardwareCti::CTIStopRP(int ch, int mode) {
   return ::CTIStopRP(ch, mode);
 }
 int HardwareCti::CTIRingIn(int ch, int ring) {
-  return ::CTIRingIn(ch, ring);
+  int r = ::CTIRingIn(ch, ring);
+  if (trace_)
+    trace_("分机通道" + std::to_string(ch) + "振铃(振铃方式" + std::to_string(ring) + ")" +
+           (r == 0 ? "" : "失败"));
+  return r;
 }
 int HardwareCti::CTIStopRingIn(int ch) {
-  return ::CTIStopRingIn(ch);
+  int r = ::CTIStopRingIn(ch);
+  if (trace_) trace_("分机通道" + std::to_string(ch) + "停止振铃");
+  return r;
 }
 int HardwareCti::CTIChConnCh(int ch1, int ch2) {
   return ::CTIChConnCh(ch1, ch2);

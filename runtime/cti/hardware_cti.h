@@ -2,12 +2,19 @@
 // the C function of the same name in libhardware.so.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "runtime/cti/cti.h"
 
 namespace cti {
 
 class HardwareCti : public Cti {
  public:
+  // Where ringing an extension is reported, so that a person watching the
+  // trace sees the telephone ring (a simulated one rings nowhere else).
+  void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+
   int InitQam(int* a, int* b) override;
   void SetChanDataMem(unsigned char* table) override;
   int CTIGetChannelType(int ch) override;
@@ -35,6 +42,9 @@ class HardwareCti : public Cti {
   int CTISetKeyDtmf(int ch, int key) override;
   int CTIClearKeyDtmf(int ch) override;
   int GetCombineStr(int playType, const char* content, char* text512) override;
+
+ private:
+  std::function<void(const std::string&)> trace_;
 };
 
 }  // namespace cti

@@ -74,6 +74,44 @@ std::vector<uint8_t> telephony() {
   return w.finish(StringPool{});
 }
 
+// Start -> key input of 4 digits into S2 -> call the extension in S2 ->
+// answered: talk with it -> when it hangs up, speak the number dialled ->
+// bye; voice mail or forwarding: bye at once.
+std::vector<uint8_t> extension() {
+  CplWriter w;
+  auto start = blankRecord(kKindStart);
+  setExit(start, 0, 1);
+  auto input = blankRecord(kKindInput);
+  textConst(input, InputRecord::kPrompt, "input.voc");
+  number(input, InputRecord::kDigitCount, 4);
+  input[InputRecord::kDigitsVar] = 2;
+  number(input, InputRecord::kDigitWait, 5000);
+  setExit(input, 0, 2);
+  auto call = blankRecord(kKindCallExt);
+  call[CallExtRecord::kExtensionVar] = 2;
+  textConst(call, CallExtRecord::kWaitPrompt, "ringback.voc");
+  call[CallExtRecord::kMessageVar] = 4;
+  call[CallExtRecord::kForwardVar] = 5;
+  call[CallExtRecord::kExtChannelVar] = 3;
+  number(call, CallExtRecord::kRingMode, 1);
+  setExit(call, 0, 3);
+  for (int i = 1; i <= 5; ++i)
+    setExit(call, i, 5);
+  auto talk = blankRecord(kKindTalk);
+  talk[TalkRecord::kLinkedChannel] = 3;
+  setExit(talk, 1, 4);
+  auto speak = blankRecord(kKindPlayTts);
+  number(speak, PlayTtsRecord::kPlayType, 3);
+  speak[PlayTtsRecord::kContent] = kOpS;
+  speak[PlayTtsRecord::kContent + 1] = 2;
+  setExit(speak, 0, 5);
+  auto bye = blankRecord(kKindPlayVoice);
+  textConst(bye, PlayVoiceRecord::kVoiceFile, "bye.voc");
+  for (auto* r : {&start, &input, &call, &talk, &speak, &bye})
+    w.addRecord(*r);
+  return w.finish(StringPool{});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -82,7 +120,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  return save(dir + "/start_only.cpl", startOnly()) && save(dir + "/telephony.cpl", telephony())
+  return save(dir + "/start_only.cpl", startOnly()) && save(dir + "/telephony.cpl", telephony()) &&
+                 save(dir + "/extension.cpl", extension())
              ? 0
              : 1;
 }

@@ -16,7 +16,7 @@ say() { echo "e2e: $*"; }
 
 mkdir -p "$work/flows" "$work/voice"
 "$makeflows" "$work/flows" || exit 1
-cp "$voices"/*.voc "$work/voice/"
+cp "$voices"/*.voc "$voices"/*.qx "$work/voice/"
 : >"$work/ivr.sqlite"
 
 # waitfor TEXT [SECONDS]: until the log holds a line ending in TEXT.
@@ -45,6 +45,13 @@ keycallport=0
 lineno=8888
 [Out1]
 lineno=8888
+[Out5]
+linetype=2
+lineno=8001
+[Out6]
+linetype=2
+lineno=8002
+forward=13900001111
 [ivrfile]
 cnt=1
 ivrno0=0
@@ -55,6 +62,7 @@ cnt=1
 num0=8888
 ivrindex0=0
 INI
+  rm -f "$work/out.log"  # so that no line of an earlier run is taken for this one
   (cd "$work" && exec "$olvaro" --headless >out.log 2>err.log) &
   pid=$!
   waitfor "ivr流程解释线程开始执行" || return 1
@@ -111,7 +119,30 @@ if start telephony.cpl; then
   stop
 fi
 
-# 3. Start-up failures and arguments.
+# 3. An extension call: ring, answer, talk, hang-up; then a forwarded one.
+if start extension.cpl; then
+  kc call 0 555
+  waitfor "通道0=>(1)Input PlayFileVoc .\\voice\\input.voc"
+  kc key 0 8001 --gap 120
+  waitfor "通道0=>振铃分机8001"
+  waitfor "分机通道5振铃(振铃方式1)"
+  kc call 5 0          # the extension lifts its handset
+  waitfor "通道0=>被叫分机8001摘机"
+  waitfor "通道0=>(3)Talk(通道1=0,通道2=5)"
+  kc hangup 5          # and puts it down again
+  waitfor "通道0=>(3)Talk 座席5挂机"
+  waitfor "通道0=>(4)PlayTTS(放音类型=3;放音内容=8001;放音字符串=8001)"
+  waitfor "通道0=>(4)PlayTTS正常结束" 5
+  waitfor "通道0复位" 5
+  kc call 1 666
+  waitfor "通道1=>(1)Input PlayFileVoc .\\voice\\input.voc"
+  kc key 1 8002 --gap 120
+  waitfor "通道1=>被叫分机8002设置了呼叫转移,转移号码13900001111"
+  waitfor "通道1复位" 5
+  stop
+fi
+
+# 4. Start-up failures and arguments.
 rm -f "$work/ivr.sqlite"
 (cd "$work" && "$olvaro" --headless >out.log 2>err.log)
 rc=$?
