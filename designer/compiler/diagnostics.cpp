@@ -1,7 +1,5 @@
 #include "designer/compiler/diagnostics.h"
 
-#include <algorithm>
-
 #include "platform/gbk.h"
 
 namespace compiler {
@@ -22,10 +20,16 @@ std::string shownToken(const Token& t) {
 }  // namespace
 
 std::string statementErrorText(int line, const StatementError& e) {
-  std::string message(e.message);
-  std::erase(message, '\0');
-  return "[" + std::to_string(line) + "行;" + std::to_string(e.position) + "列]错误的ID\"" +
-         shownToken(e.token) + "\"," + message;
+  std::string text = "[";
+  text += std::to_string(line);
+  text += "行;";
+  text += std::to_string(e.position);
+  text += "列]错误的ID\"";
+  text += shownToken(e.token);
+  text += "\",";
+  for (char c : e.message)
+    if (c != '\0') text += c;
+  return text;
 }
 
 std::string duplicateLabelText(int firstLine, int secondLine, std::string_view labelGbk) {

@@ -75,12 +75,16 @@ TEST(Grammars, AgreeWithTheOperandLayouts) {
       for (int i = 0; i < g.positionCount; ++i) {
         const Position& p = g.positions[i];
         EXPECT_FALSE(p.missing.empty()) << "position " << i;
-        if (i > 0) EXPECT_FALSE(p.comma.empty() && g.comma.empty() && !g.parse) << i;
+        if (i > 0) {
+          EXPECT_FALSE(p.comma.empty() && g.comma.empty() && !g.parse) << i;
+        }
         for (int k = 0; k < p.formCount; ++k) {
           cpl::Instruction rec;
           EXPECT_TRUE(cpl::encodeField(rec, op.fields[i], sampleOf(p.forms[k])))
               << "position " << i << " form " << static_cast<int>(p.forms[k]);
-          if (p.forms[k] == Form::kMeet) EXPECT_FALSE(g.meetRange.empty());
+          if (p.forms[k] == Form::kMeet) {
+            EXPECT_FALSE(g.meetRange.empty());
+          }
         }
       }
     }

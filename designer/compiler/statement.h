@@ -20,6 +20,7 @@ struct ScriptEntry {
   std::array<char, kLabelFieldSize> label{};
   cpl::Instruction record;
 
+  bool hasLabel() const { return label[0] != '\0'; }
   std::string_view labelText() const { return std::string_view(label.data()); }
 };
 

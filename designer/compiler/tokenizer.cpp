@@ -3,7 +3,13 @@
 namespace compiler {
 
 std::string foldLine(std::string_view line) {
-  std::string out(line);
+  std::string out;
+  foldLine(line, out);
+  return out;
+}
+
+void foldLine(std::string_view line, std::string& out) {
+  out.assign(line);
   for (size_t i = 0; i < out.size(); ++i) {
     const auto b = static_cast<unsigned char>(out[i]);
     if (b >= 0x81 && b <= 0xFE && i + 1 < out.size()) {
@@ -12,7 +18,6 @@ std::string foldLine(std::string_view line) {
       out[i] = static_cast<char>(b - 'A' + 'a');
     }
   }
-  return out;
 }
 
 LineKind classifyLine(std::string_view line) {
@@ -50,7 +55,7 @@ void Tokenizer::next(Token& t) {
       return;
     case ',':
       t.kind = TokenKind::kComma;
-      t.text = ",";
+      t.text.push_back(',');
       ++pos_;
       return;
     case '>':

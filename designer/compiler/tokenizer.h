@@ -16,6 +16,7 @@ namespace compiler {
 // left alone: it may lie in the A-Z range, and folding it would change the
 // character.
 std::string foldLine(std::string_view line);
+void foldLine(std::string_view line, std::string& out);  // reuses out's storage
 
 enum class LineKind { kBlank, kComment, kStatement };
 

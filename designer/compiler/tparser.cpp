@@ -61,8 +61,9 @@ bool TParser::compile() {
 
   // Pass 1: one statement per line.
   int offset = 0;
+  std::string line;
   for (size_t i = 0; i < lines_.size(); ++i) {
-    const std::string line = foldLine(lines_[i]);
+    foldLine(lines_[i], line);
     if (classifyLine(line) == LineKind::kStatement) {
       StatementParser statement(line, static_cast<uint32_t>(i), pool_);
       if (!statement.parse(entries_.emplace_back())) {
@@ -87,8 +88,8 @@ bool TParser::checkDuplicateLabels() {
   std::unordered_map<std::string_view, size_t> first;
   size_t bestI = entries_.size(), bestJ = 0;
   for (size_t j = 0; j < entries_.size(); ++j) {
+    if (!entries_[j].hasLabel()) continue;
     const std::string_view label = entries_[j].labelText();
-    if (label.empty()) continue;
     auto [it, added] = first.emplace(label, j);
     if (!added && it->second < bestI) {
       bestI = it->second;
@@ -106,7 +107,7 @@ bool TParser::checkDuplicateLabels() {
 bool TParser::resolveReferences() {
   std::unordered_map<std::string_view, int32_t> labels;
   for (size_t i = 0; i < entries_.size(); ++i)
-    if (!entries_[i].labelText().empty())
+    if (entries_[i].hasLabel())
       labels.emplace(entries_[i].labelText(), static_cast<int32_t>(i));  // labels are unique now
 
   std::string name;
