@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <span>
 #include <string>
 #include <string_view>
@@ -25,28 +23,43 @@ int compileScript(std::span<char* const> args);
 
 constexpr Command kCommands[] = {
     {"compile-script", "FILE",
-     "compile FILE (UTF-8) as the script of one script block; print each record as\n"
-     "                         98 hex digits, then \"exits:\" and the exit names, then \"pool:\"\n"
-     "                         and the string pool in hex. Errors go to standard error\n"
-     "                         and the exit status is 1.",
+     "Compiles FILE (UTF-8 text) as the script of one script block.\n"
+     "On success prints each record as 98 hex digits, then \"exits:\" and the\n"
+     "exit names joined by commas, then \"pool:\" and the used string pool in hex.\n"
+     "On an error prints the error text to standard error and exits with 1.",
      compileScript},
 };
 
+// Each command's summary, indented under its synopsis.
 void printUsage(std::FILE* to) {
-  std::fprintf(to, "Usage: flowdesigner COMMAND [ARGUMENTS]\n\nCommands:\n");
+  std::fprintf(to, "Usage: flowdesigner COMMAND [ARGUMENTS]\n       flowdesigner --help\n");
+  std::fprintf(to, "\nCommands:\n");
   for (const Command& c : kCommands) {
-    const std::string head = std::string(c.name) + " " + std::string(c.arguments);
-    std::fprintf(to, "  %-22s %.*s\n", head.c_str(), static_cast<int>(c.summary.size()),
-                 c.summary.data());
+    std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                 static_cast<int>(c.arguments.size()), c.arguments.data());
+    std::string_view rest = c.summary;
+    while (!rest.empty()) {
+      const size_t nl = rest.find('\n');
+      const std::string_view line = rest.substr(0, nl);
+      std::fprintf(to, "      %.*s\n", static_cast<int>(line.size()), line.data());
+      rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    }
   }
-  std::fprintf(to, "\nOptions:\n  --help                 show this text\n");
 }
 
+// The whole file; false with errno set when it cannot be read (a directory, say).
 bool readFile(const char* path, std::string& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    out.append(buf, n);
+  const bool ok = !std::ferror(f);
+  const int err = errno;
+  std::fclose(f);
+  errno = err;
+  return ok;
 }
 
 std::string hex(const uint8_t* bytes, size_t n) {

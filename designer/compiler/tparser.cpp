@@ -137,6 +137,14 @@ bool TParser::resolveReferences() {
   return true;
 }
 
+std::vector<cpl::Instruction> TParser::instructions() const {
+  std::vector<cpl::Instruction> out;
+  out.reserve(entries_.size());
+  for (const ScriptEntry& e : entries_)
+    out.push_back(e.record);
+  return out;
+}
+
 void TParser::writeRecords(std::vector<uint8_t>& out) const {
   out.reserve(out.size() + entries_.size() * cpl::kInstrSize);
   for (const ScriptEntry& e : entries_)

@@ -12,7 +12,7 @@
 //     for (auto& e : parser.records())      // resolve each gotoout by its exit name:
 //       if (e.record.opcode() == cpl::kGotoout)
 //         setExitTarget(e.record, blockIndexOf(exitNameOf(e.record, sharedStringPool())));
-//     parser.writeRecords(out);
+//     writer.addScript(parser.instructions(), defaultExitTarget);
 // and finally writes sharedStringPool().bytes().
 #pragma once
 
@@ -77,6 +77,8 @@ class TParser {
   const CompileError& error() const { return error_; }
   cpl::StringPool& pool() { return pool_; }
 
+  // The records alone, in order, for a writer that takes instructions.
+  std::vector<cpl::Instruction> instructions() const;
   // The 49-byte records of every entry in order, nothing between them.
   void writeRecords(std::vector<uint8_t>& out) const;
   bool writeRecords(std::ostream& out) const;

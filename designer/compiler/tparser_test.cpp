@@ -266,6 +266,9 @@ TEST(TParser, WritesTheRecordsBackToBack) {
   std::ostringstream out;
   EXPECT_TRUE(c.parser.writeRecords(out));
   EXPECT_EQ(out.str(), std::string(bytes.begin(), bytes.end()));
+  const auto code = c.parser.instructions();
+  ASSERT_EQ(code.size(), 3u);
+  EXPECT_EQ(code[2].bytes(), c.parser.records()[2].record.bytes());
 }
 
 TEST(SplitLines, SplitsAtLineFeedsAndDropsTheCarriageReturn) {
