@@ -97,8 +97,10 @@ int compileScript(std::span<char* const> args) {
   for (const compiler::ScriptEntry& e : parser.records())
     std::printf("%s\n", hex(e.record.bytes().data(), cpl::kInstrSize).c_str());
   std::string exits;
-  for (const std::string& name : parser.exitNames())
-    exits += (exits.empty() ? "" : ",") + platform::gbkToUtf8(name);
+  for (const std::string& name : parser.exitNames()) {
+    if (!exits.empty()) exits += ',';
+    exits += platform::gbkToUtf8(name);
+  }
   std::printf("exits:%s\n", exits.c_str());
   std::printf("pool:%s\n", hex(pool.bytes().data(), pool.used()).c_str());
   return std::fflush(stdout) == 0 ? 0 : 1;

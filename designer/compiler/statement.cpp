@@ -11,7 +11,6 @@ namespace {
 constexpr std::string_view kMissingId = "缺少一个ID";
 constexpr std::string_view kNotLabelOrCommand = "缺少一个Label或Command";
 constexpr std::string_view kMissingCommand = "缺少命令";
-
 }  // namespace
 
 StatementParser::StatementParser(std::string_view line, uint32_t lineIndex, cpl::StringPool& pool)
@@ -159,9 +158,8 @@ bool StatementParser::parse(ScriptEntry& entry) {
   const Grammar* g = grammarFor(token_.text);
   if (!g) {
     // A keyword with control characters stuck to it is still no command.
-    const bool afterLabel = entry.label[0] != '\0';
-    return fail(afterLabel && !grammarFor(trimControls(token_.text)) ? kMissingCommand
-                                                                     : kNotLabelOrCommand);
+    return fail(entry.hasLabel() && !grammarFor(trimControls(token_.text)) ? kMissingCommand
+                                                                           : kNotLabelOrCommand);
   }
   record_->setOpcode(g->opcode);
   return g->parse ? g->parse(*this, *g) : parsePositions(*this, *g);
