@@ -97,8 +97,6 @@ inline void store(double* out, const Acc& a) {
   _mm256_storeu_pd(out, a.lo);
   _mm256_storeu_pd(out + 4, a.hi);
 }
-// Converting from memory is cheaper than from a register on current cores,
-// so the updated weights are stored and read back.
 inline void madd(Acc& a, const float* w, const float* x) {
   a.lo = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(w)), _mm256_cvtps_pd(_mm_loadu_ps(x)), a.lo);
   a.hi = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(w + 4)), _mm256_cvtps_pd(_mm_loadu_ps(x + 4)),
