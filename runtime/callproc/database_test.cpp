@@ -63,6 +63,8 @@ struct Target {
   std::string skip;  // why it cannot run here
 };
 
+void PrintTo(const Target& t, std::ostream* os) { *os << t.name; }
+
 std::vector<Target> targets() {
   static testing::TempDir dir;
   std::vector<Target> t;
