@@ -2,11 +2,31 @@
 
 // GCC 12 reports its own AVX-512 conversion intrinsics as reading an
 // uninitialised value.
+#if defined(__clang__)
+#include <immintrin.h>
+#else
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#endif
+
+// Code for one instruction set: GCC takes a target for a region, clang an
+// attribute applied to every function in it.
+#if defined(__clang__)
+#define OLVARO_TARGET_BEGIN_AVX2 \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2,fma\"))), apply_to = function)")
+#define OLVARO_TARGET_BEGIN_AVX512 \
+  _Pragma(                         \
+      "clang attribute push(__attribute__((target(\"avx512f,avx2,fma\"))), apply_to = function)")
+#define OLVARO_TARGET_END _Pragma("clang attribute pop")
+#else
+#define OLVARO_TARGET_BEGIN_AVX2 _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,fma\")")
+#define OLVARO_TARGET_BEGIN_AVX512 \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f,avx2,fma\")")
+#define OLVARO_TARGET_END _Pragma("GCC pop_options")
+#endif
 
 #include <array>
 
@@ -83,8 +103,7 @@ inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* 
 
 }  // namespace sse2
 
-#pragma GCC push_options
-#pragma GCC target("avx2,fma")
+OLVARO_TARGET_BEGIN_AVX2
 namespace avx2 {
 
 struct Acc {
@@ -115,10 +134,9 @@ inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* 
 #include "echo/kernel_loops.inc"
 
 }  // namespace avx2
-#pragma GCC pop_options
+OLVARO_TARGET_END
 
-#pragma GCC push_options
-#pragma GCC target("avx512f,avx2,fma")
+OLVARO_TARGET_BEGIN_AVX512
 namespace avx512 {
 
 struct Acc {
@@ -147,7 +165,7 @@ inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* 
 #include "echo/kernel_loops.inc"
 
 }  // namespace avx512
-#pragma GCC pop_options
+OLVARO_TARGET_END
 
 constexpr Kernels kSse2{"sse2", sse2::dot, sse2::updateDot, sse2::updateAll, sse2::sumSquares};
 constexpr Kernels kAvx2{"avx2", avx2::dot, avx2::updateDot, avx2::updateAll, avx2::sumSquares};
