@@ -207,14 +207,14 @@ void Runtime::scanPass() {
       case cpl::kKindDelayedHangup:
         delayedHangup(c);
         break;
-      case cpl::kKindStart:
-        startBlock(c);
-        break;
       case cpl::kKindScript: {
         RuntimeScriptHost host(*this);
         interp::runScriptBlock(host, c);
         break;
       }
+      case cpl::kKindStart:
+        startBlock(c);
+        break;
       default:
         break;  // kinds without a handler stay where they are
     }
