@@ -56,8 +56,9 @@ void Instruction::setTimeDigits(int at, std::string_view digits14) {
 }
 
 int StringPool::used() const {
-  auto it = std::find(bytes_.begin(), bytes_.end(), 0);
-  return static_cast<int>(it - bytes_.begin());
+  // memchr, not std::find: every append measures the contents, and compiles append a lot.
+  const void* end = std::memchr(bytes_.data(), 0, bytes_.size());
+  return end ? static_cast<int>(static_cast<const uint8_t*>(end) - bytes_.data()) : kPoolSize;
 }
 
 std::optional<PoolRef> StringPool::append(std::string_view text) {

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
   callproc::StreamSink out(stdout);
   trace.addSink(&out);
   cti::HardwareCti hw;
+  hw.setTrace([&trace](const std::string& text) { trace.text(text); });
   callproc::Runtime rt(hw, clock, trace);
   callproc::KeyCallReceiver keycall(rt);
 

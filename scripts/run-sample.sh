@@ -1,7 +1,46 @@
 #!/usr/bin/env bash
-# Builds the project and runs the main job on the bundled sample.
+# Builds the project and runs the main job: olvaro --headless answering calls
+# on the bundled sample flow, under simulated access, with the file database.
+# It prepares build/sample-run/ (configuration, flow, voices, database), starts
+# the runtime and places one demonstration call with keycall. Ctrl-C ends it.
+#   --no-demo   start the runtime without placing the demonstration call
 set -euo pipefail
 cd "$(dirname "$0")/.."
+demo=1
+for a in "$@"; do
+  case "$a" in
+    --no-demo) demo=0 ;;
+    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "run-sample.sh: unknown option '$a' (try --help)" >&2; exit 2 ;;
+  esac
+done
+
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/debug -j"$(nproc)" --target cpldump
-./build/debug/tools/cpldump samples/flows/sample.cpl
+cmake --build build/debug -j"$(nproc)" --target olvaro keycall cpldump
+bin=$PWD/build/debug
+
+run=build/sample-run
+mkdir -p "$run/flows" "$run/voice"
+cp samples/sysconfig.ini "$run/"
+cp samples/flows/sample.cpl "$run/flows/"
+cp samples/voice/*.voc samples/voice/*.qx "$run/voice/"
+bash samples/db/make_db.sh "$run/ivr.sqlite"
+port=$(sed -n 's/^keycallport=//p' "$run/sysconfig.ini")
+
+echo "sample: runtime in $run; place calls with"
+echo "  $bin/tools/keycall --port $port call 0 13900001111"
+echo "  $bin/tools/keycall --port $port key 0 '#'      (and hangup 0)"
+echo "sample: Ctrl-C stops it"
+
+if [ "$demo" -eq 1 ]; then
+  (
+    kc() { "$bin/tools/keycall" --port "$port" "$@" >/dev/null; }
+    sleep 1
+    kc call 0 13900001111   # welcome, cut short by #
+    sleep 0.6; kc key 0 '#'
+    sleep 0.8; kc key 0 2   # menu: 2 records a message
+    sleep 2.5; kc key 0 '#' # the recording ends; the flow ends
+  ) &
+fi
+cd "$run"
+exec "$bin/runtime/olvaro" --headless

@@ -3,6 +3,7 @@
 // being run) and the current block record (a copy of that block).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -57,7 +58,12 @@ class ChanRecord {
   std::string forwardNumber() const { return text(CHAN_OFF_FORWARD, CHAN_FORWARD_SIZE); }
   void setForwardNumber(std::string_view v) { setText(CHAN_OFF_FORWARD, CHAN_FORWARD_SIZE, v); }
   std::string keyBuffer() const { return text(CHAN_OFF_KEY_BUFFER, CHAN_KEY_BUFFER_SIZE); }
-  void setKeyBuffer(std::string_view v) { setText(CHAN_OFF_KEY_BUFFER, CHAN_KEY_BUFFER_SIZE, v); }
+  // The key buffer holds up to 64 keys: when full it has no terminator.
+  void setKeyBuffer(std::string_view v) {
+    std::memset(p_ + CHAN_OFF_KEY_BUFFER, 0, CHAN_KEY_BUFFER_SIZE);
+    std::memcpy(p_ + CHAN_OFF_KEY_BUFFER, v.data(),
+                std::min<size_t>(v.size(), CHAN_KEY_BUFFER_SIZE));
+  }
 
   // Clears the call: everything but the flow slot, bank, line number,
   // extension and forwarding number; line states 4 and 5 (extension

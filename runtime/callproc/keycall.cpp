@@ -9,39 +9,24 @@
 #include <chrono>
 #include <cstring>
 
-#include "flowfile/bytes.h"
-#include "hardware/chanrecord.h"
 #include "runtime/callproc/runtime.h"
+#include "tools/keycall_datagram.h"
 
 namespace callproc {
 
-std::optional<KeyCallEvent> decodeKeyCall(std::span<const uint8_t> d) {
-  if (d.size() != kKeyCallSize) return std::nullopt;
-  KeyCallEvent e;
-  e.command = cpl::getI16(d, kKeyCallCommand);
-  e.channel = cpl::getI32(d, kKeyCallChannel);
-  const char* data = reinterpret_cast<const char*>(d.data() + kKeyCallData);
-  const size_t room = kKeyCallSize - kKeyCallData;
-  if (e.command == kKeyCallBegin)
-    e.data.assign(data, strnlen(data, std::min<size_t>(room, CHAN_NUMBER_SIZE - 1)));
-  else if (e.command == kKeyCallKey)
-    e.data.assign(1, data[0]);
-  return e;
-}
-
 bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram) {
-  auto e = decodeKeyCall(datagram);
+  auto e = keycall::decode(datagram.data(), datagram.size());
   if (!e || rt.callInType() != 0 || e->channel < 0 || e->channel >= rt.channelCount()) return false;
   switch (e->command) {
-    case kKeyCallBegin:
-      rt.setPendingCaller(e->channel, e->data);
+    case keycall::kBeginCall:
+      rt.setPendingCaller(e->channel, e->caller);
       rt.cti().CTISetKeyDtmf(e->channel, 'B');
       return true;
-    case kKeyCallEnd:
+    case keycall::kEndCall:
       rt.cti().CTISetKeyDtmf(e->channel, 'E');
       return true;
-    case kKeyCallKey:
-      rt.cti().CTISetKeyDtmf(e->channel, static_cast<unsigned char>(e->data[0]));
+    case keycall::kKey:
+      rt.cti().CTISetKeyDtmf(e->channel, static_cast<unsigned char>(e->key));
       return true;
     default:
       return false;

@@ -7,19 +7,18 @@
 #include <thread>
 
 #include "runtime/callproc/test_support.h"
+#include "tools/keycall_datagram.h"
 
 namespace callproc {
 namespace {
 
+// A datagram of `size` bytes whose first 166 are the encoded event.
 std::vector<uint8_t> datagram(int16_t cmd, int32_t ch, const std::string& data,
-                              size_t size = kKeyCallSize) {
-  std::vector<uint8_t> d(size, 0);
-  if (size >= kKeyCallSize) {
-    cpl::putI16(d, kKeyCallCommand, cmd);
-    cpl::putI32(d, kKeyCallChannel, ch);
-    std::copy(data.begin(), data.end(), d.begin() + kKeyCallData);
-  }
-  return d;
+                              size_t size = keycall::kDatagramSize) {
+  auto d = keycall::encode(cmd, ch, data);
+  std::vector<uint8_t> out(d.begin(), d.end());
+  out.resize(size, 0);
+  return out;
 }
 
 class KeyCallTest : public testing::RuntimeFixture {};
@@ -60,9 +59,9 @@ TEST_F(KeyCallTest, CallerNumberReachesTheNextPass) {
   rt_.scanPass();
   EXPECT_TRUE(saw("12345从通道3打进8888"));
   EXPECT_EQ(rt_.channels().record(3).callerNumber(), "12345");
-  auto e = decodeKeyCall(datagram(0, 1, std::string(40, '7')));
-  ASSERT_TRUE(e);
-  EXPECT_EQ(e->data, std::string(19, '7'));
+  ASSERT_TRUE(handleKeyCall(rt_, datagram(0, 1, std::string(40, '7'))));
+  rt_.scanPass();
+  EXPECT_EQ(rt_.channels().record(1).callerNumber(), std::string(19, '7'));
 }
 
 TEST_F(KeyCallTest, ReceiverThreadOverUdp) {

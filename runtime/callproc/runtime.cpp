@@ -4,6 +4,7 @@
 
 #include "flowfile/blockrecords.h"
 #include "platform/gbk.h"
+#include "runtime/callproc/blocks.h"
 #include "runtime/callproc/database.h"
 #include "runtime/interpreter/loader.h"
 #include "runtime/interpreter/script.h"
@@ -77,11 +78,11 @@ Runtime::~Runtime() {
   stop();
 }
 
-void Runtime::setIcon(int c, int icon) {
+void Runtime::showIcon(int c, int icon) {
   if (view_ && c >= 0 && c < 8) view_->setIcon(c, icon);
 }
 
-void Runtime::setStatus(int c, int status) {
+void Runtime::showStatus(int c, int status) {
   if (view_ && c >= 0 && c < 8) view_->setStatus(c, status);
 }
 
@@ -114,11 +115,13 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
 
   for (int c = 0; c < channelCount_; ++c) {
     std::string number = platform::utf8ToGbk(lineNumberOf(ini, c));
-    if (callintype_ == 0) {
+    int type = cti_.CTIGetChannelType(c);
+    // Simulated lines are all dialled like outer lines, except those the
+    // simulator makes extensions: their numbers are extension numbers.
+    if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
       chans_.record(c).setLineNumber(number);
       continue;
     }
-    int type = cti_.CTIGetChannelType(c);
     if (type == CHAN_TYPE_OUTER)
       chans_.record(c).setLineNumber(number);
     else if (type == CHAN_TYPE_INNER)
@@ -215,8 +218,37 @@ void Runtime::scanPass() {
       case cpl::kKindStart:
         startBlock(c);
         break;
+      case cpl::kKindPlayVoice:
+        runPlayVoice(*this, c);
+        break;
+      case cpl::kKindTalk:
+        runTalk(*this, c);
+        break;
+      case cpl::kKindInput:
+        runInput(*this, c);
+        break;
+      case cpl::kKindDigit:
+        runDigit(*this, c);
+        break;
+      case cpl::kKindCallExt:
+        runCallExt(*this, c);
+        break;
+      case cpl::kKindRecord:
+        runRecord(*this, c);
+        break;
+      case cpl::kKindPlayTts:
+        runCombinedPlayback(*this, c);
+        break;
+      case cpl::kKindCallSeat:
+      case cpl::kKindCreateMeet:
+      case cpl::kKindEnterMeet:
+      case cpl::kKindMeetTalk:
+      case cpl::kKindCallOut:
+      case cpl::kKindCycPlay:
+        runUnsupported(*this, c);
+        break;
       default:
-        break;  // kinds without a handler stay where they are
+        break;
     }
   }
 }
@@ -237,7 +269,7 @@ void Runtime::waitForCall(int c) {
     rec.setCallerNumber(caller);
   }
   const std::string dialled = rec.lineNumber();
-  setIcon(c, kIconOffHook);
+  showIcon(c, kIconOffHook);
   trace_("%s从通道%d打进%s", platform::gbkToUtf8(caller).c_str(), c,
          platform::gbkToUtf8(dialled).c_str());
 
@@ -331,8 +363,8 @@ void Runtime::resetChannel(int c) {
   trace_("通道%d复位", c);
   cti_.CTIStopPlayFile(c, callintype_);
   cti_.CTIClearKeyDtmf(c);
-  setIcon(c, kIconIdle);
-  setStatus(c, kStatusIdle);
+  showIcon(c, kIconIdle);
+  showStatus(c, kStatusIdle);
   rec.clearCall();
   chans_.regs(c).reset();
   if (c < channelCount_) {

@@ -85,6 +85,12 @@ class Runtime {
   cti::Cti& cti() { return cti_; }
   platform::Clock& clock() { return clock_; }
   void setView(ChannelView* v) { view_ = v; }
+  // Channel panel: icon (0 idle, 1 off-hook) and status text index.
+  void showIcon(int c, int icon);
+  void showStatus(int c, int status);
+  // The working directory at start-up (voice-mail files live under it).
+  void setWorkDir(std::string dir) { workDir_ = std::move(dir); }
+  const std::string& workDir() const { return workDir_; }
   // How the flow-table load waits 100 ms after a failed entry (tests skip it).
   void setSleeper(std::function<void(int ms)> s) { sleep_ = std::move(s); }
   // For tests: run with a channel count and access mode without start().
@@ -97,14 +103,13 @@ class Runtime {
   void waitForCall(int c);
   void delayedHangup(int c);
   void startBlock(int c);
-  void setIcon(int c, int icon);
-  void setStatus(int c, int status);
   std::string takePendingCaller(int c);
 
   cti::Cti& cti_;
   platform::Clock& clock_;
   TraceLog& trace_;
   ChannelView* view_ = nullptr;
+  std::string workDir_ = ".";
   std::function<void(int)> sleep_;
 
   int channelCount_ = 0;

@@ -55,11 +55,12 @@ TEST_F(ScanTest, AnswersAndRunsTheStartBlock) {
   EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindPlayVoice);
   EXPECT_EQ(rt_.channels().step(2).blockIndex, 1);
 
-  // A kind without a handler is left alone, pass after pass.
+  // The next block's handler takes over at the next pass.
   sink_.clear();
   passes(3);
-  EXPECT_TRUE(sink_.texts().empty());
+  EXPECT_TRUE(saw("通道2=>(1)PlayFile(语音文件=(0);文件类型=0;播放通道=2)"));
   EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindPlayVoice);
+  EXPECT_EQ(rt_.channels().step(2).step, 10);
 }
 
 TEST_F(ScanTest, ExitLeadingNowhereResetsTheChannel) {

@@ -52,7 +52,7 @@ inline std::vector<uint8_t> simpleFlow(int32_t next = 1, int extra = 1) {
 }
 
 class RuntimeFixture : public ::testing::Test {
- protected:
+ public:
   RuntimeFixture() : clock_(1000, 1700000000), trace_(clock_), rt_(fake_, clock_, trace_) {
     setenv("TZ", "Asia/Shanghai", 1);
     tzset();

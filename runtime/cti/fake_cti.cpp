@@ -214,9 +214,12 @@ int FakeCti::CTIClearKeyDtmf(int ch) {
   if (valid(ch)) keys_[ch].clear();
   return 0;
 }
-int FakeCti::GetCombineStr(int, const char*, char* text512) {
-  text512[0] = 0;
-  return 1;
+int FakeCti::GetCombineStr(int playType, const char* content, char* text512) {
+  std::lock_guard l(mu_);
+  log(std::string("GetCombineStr(") + std::to_string(playType) + "," + content + ")");
+  std::strncpy(text512, combineText_.c_str(), 511);
+  text512[511] = 0;
+  return combineResult_;
 }
 
 }  // namespace cti

@@ -29,6 +29,11 @@ class FakeCti : public Cti {
   void setPlayFinish(int ch, int value);
   void setRecResult(int result) { recResult_ = result; }
   void setInLineStatus(int ch, int status);
+  // What GetCombineStr answers.
+  void setCombine(int result, std::string text) {
+    combineResult_ = result;
+    combineText_ = std::move(text);
+  }
 
   // --- what the test reads
   std::vector<std::string> calls() const;  // e.g. "CTISetOutHook(3)"
@@ -67,6 +72,11 @@ class FakeCti : public Cti {
 
  private:
   bool valid(int ch) const { return ch >= 0 && ch < CHAN_MAX; }
+  static std::array<int, CHAN_MAX> filled(int v) {
+    std::array<int, CHAN_MAX> a;
+    a.fill(v);
+    return a;
+  }
   void log(std::string s);
 
   mutable std::mutex mu_;
@@ -74,10 +84,12 @@ class FakeCti : public Cti {
   std::array<int, CHAN_MAX> status_{};
   std::array<bool, CHAN_MAX> ringing_{};
   std::array<int, CHAN_MAX> inStatus_{};
-  std::array<int, CHAN_MAX> playFinish_{};
+  std::array<int, CHAN_MAX> playFinish_ = filled(1);  // 1: still playing
   std::array<std::string, CHAN_MAX> caller_;
   std::array<std::deque<int>, CHAN_MAX> keys_;
   int playResult_ = 0;
+  int combineResult_ = 1;
+  std::string combineText_;
   int recResult_ = 0;
   unsigned char* table_ = nullptr;
   std::vector<std::string> calls_;

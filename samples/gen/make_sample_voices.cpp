@@ -60,5 +60,15 @@ int main(int argc, char** argv) {
   write(dir + "/input.voc", {{660, 300}, {0, 100}, {880, 300}, {0, 200}});
   write(dir + "/bye.voc", {{784, 200}, {659, 200}, {523, 400}, {0, 100}});
   write(dir + "/ringback.voc", {{450, 1000}, {0, 1000}});
+  // The voice set of combined playback: one short tone per word, each pitch
+  // its own, so that a spoken value is heard as a little tune.
+  const char* words[] = {"D0",   "D1",   "D2",  "D3",   "D4",    "D5",   "D6",    "D7",
+                         "D8",   "D9",   "TEN", "HUN",  "THOU",  "TH10", "M100",  "POINT",
+                         "YUAN", "JIAO", "FEN", "YEAR", "MONTH", "DAY",  "SECOND"};
+  double hz = 392;
+  for (const char* w : words) {
+    write(dir + "/" + w + ".qx", {{hz, 250}, {0, 50}});
+    hz *= 1.0595;  // a semitone up each
+  }
   return 0;
 }

@@ -1,0 +1,126 @@
+// flowdesigner, the flow designer. Its command line checks and compiles
+// without a display; each subcommand is one entry of kCommands.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "designer/compiler/tparser.h"
+#include "platform/gbk.h"
+
+namespace {
+
+struct Command {
+  std::string_view name;
+  std::string_view arguments;
+  std::string_view summary;
+  int (*run)(std::span<char* const> args);
+};
+
+int compileScript(std::span<char* const> args);
+
+constexpr Command kCommands[] = {
+    {"compile-script", "FILE",
+     "Compiles FILE (UTF-8 text) as the script of one script block.\n"
+     "On success prints each record as 98 hex digits, then \"exits:\" and the\n"
+     "exit names joined by commas, then \"pool:\" and the used string pool in hex.\n"
+     "On an error prints the error text to standard error and exits with 1.",
+     compileScript},
+};
+
+// Each command's summary, indented under its synopsis.
+void printUsage(std::FILE* to) {
+  std::fprintf(to, "Usage: flowdesigner COMMAND [ARGUMENTS]\n       flowdesigner --help\n");
+  std::fprintf(to, "\nCommands:\n");
+  for (const Command& c : kCommands) {
+    std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
+                 static_cast<int>(c.arguments.size()), c.arguments.data());
+    std::string_view rest = c.summary;
+    while (!rest.empty()) {
+      const size_t nl = rest.find('\n');
+      const std::string_view line = rest.substr(0, nl);
+      std::fprintf(to, "      %.*s\n", static_cast<int>(line.size()), line.data());
+      rest = nl == std::string_view::npos ? std::string_view() : rest.substr(nl + 1);
+    }
+  }
+}
+
+// The whole file; false with errno set when it cannot be read (a directory, say).
+bool readFile(const char* path, std::string& out) {
+  std::FILE* f = std::fopen(path, "rb");
+  if (!f) return false;
+  char buf[65536];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+    out.append(buf, n);
+  const bool ok = !std::ferror(f);
+  const int err = errno;
+  std::fclose(f);
+  errno = err;
+  return ok;
+}
+
+std::string hex(const uint8_t* bytes, size_t n) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string s;
+  s.reserve(n * 2);
+  for (size_t i = 0; i < n; ++i) {
+    s += kDigits[bytes[i] >> 4];
+    s += kDigits[bytes[i] & 15];
+  }
+  return s;
+}
+
+int compileScript(std::span<char* const> args) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "flowdesigner: compile-script takes one FILE\n");
+    return 2;
+  }
+  std::string text;
+  if (!readFile(args[0], text)) {
+    std::fprintf(stderr, "flowdesigner: cannot read %s: %s\n", args[0], std::strerror(errno));
+    return 1;
+  }
+  // Scripts are GBK inside; a file that is not UTF-8 is taken as GBK already.
+  if (platform::isValidUtf8(text)) text = platform::utf8ToGbk(text);
+
+  cpl::StringPool& pool = compiler::sharedStringPool();
+  pool.clear();
+  compiler::TParser parser;
+  parser.setSource(compiler::splitLines(text));
+  if (!parser.compile()) {
+    std::fprintf(stderr, "%s\n", parser.error().text.c_str());
+    return 1;
+  }
+  for (const compiler::ScriptEntry& e : parser.records())
+    std::printf("%s\n", hex(e.record.bytes().data(), cpl::kInstrSize).c_str());
+  std::string exits;
+  for (const std::string& name : parser.exitNames()) {
+    if (!exits.empty()) exits += ',';
+    exits += platform::gbkToUtf8(name);
+  }
+  std::printf("exits:%s\n", exits.c_str());
+  std::printf("pool:%s\n", hex(pool.bytes().data(), pool.used()).c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::span<char* const> args(argv + 1, argc > 0 ? argc - 1 : 0);
+  if (args.empty()) {
+    printUsage(stderr);
+    return 2;
+  }
+  const std::string_view name = args[0];
+  if (name == "--help" || name == "-h") {
+    printUsage(stdout);
+    return 0;
+  }
+  for (const Command& c : kCommands)
+    if (c.name == name) return c.run(args.subspan(1));
+  std::fprintf(stderr, "flowdesigner: unknown command '%s' (try --help)\n", args[0]);
+  return 2;
+}
