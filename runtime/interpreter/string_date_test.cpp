@@ -63,8 +63,6 @@ TEST_F(StringDateTest, Strings) {
            "通道0=>(0:0)StrTrimRight S1", wantS(1, " \tx y")},
           {"strtrim", rec(cpl::kStrtrim, {S(1)}), s1("\n x y \n"), "通道0=>(0:0)StrTrim S1",
            wantS(1, "x y")},
-          {"strtrim of blanks only", rec(cpl::kStrtrim, {S(1)}), s1("  \t "),
-           "通道0=>(0:0)StrTrim S1", wantS(1, "")},
           {"strreplace",
            [](ScriptFixture& f) {
              return make(cpl::kStrreplace, {f.str("x"), f.str("ab"), S(1)});
@@ -102,8 +100,6 @@ TEST_F(StringDateTest, Strings) {
            "通道0=>(0:0)StrMid S2=Mid(S1,StartPos:2,Len:100)", wantS(2, "cdef")},
           {"strmid negative start", rec(cpl::kStrmid, {Int(-4), Int(2), S(2), S(1)}), s1("abcdef"),
            "通道0=>(0:0)StrMid S2=Mid(S1,StartPos:-4,Len:2)", wantS(2, "ab")},
-          {"strmid negative count", rec(cpl::kStrmid, {Int(1), Int(-2), S(2), S(1)}), s1("abcdef"),
-           "通道0=>(0:0)StrMid S2=Mid(S1,StartPos:1,Len:-2)", wantS(2, "")},
           {"strmid huge count", rec(cpl::kStrmid, {Int(1), Int(INT32_MAX), S(2), S(1)}), s1("abc"),
            "通道0=>(0:0)StrMid S2=Mid(S1,StartPos:1,Len:2147483647)", wantS(2, "bc")},
           {"strmid from registers into itself", rec(cpl::kStrmid, {I(4), I(5), S(1), S(1)}),
@@ -115,8 +111,6 @@ TEST_F(StringDateTest, Strings) {
            "通道0=>(0:0)StrMid S1=Mid(S1,StartPos:1,Len:2)", wantS(1, "bc")},
           {"strdel", rec(cpl::kStrdel, {Int(1), Int(100), S(1)}), s1("abc"),
            "通道0=>(0:0)StrDel S1,StartPos:1,Len:100", wantS(1, "a")},
-          {"strdel middle", rec(cpl::kStrdel, {Int(1), Int(2), S(1)}), s1("abcd"),
-           "通道0=>(0:0)StrDel S1,StartPos:1,Len:2", wantS(1, "ad")},
           {"strdel count 0", rec(cpl::kStrdel, {Int(0), Int(0), S(1)}), s1("abc"),
            "通道0=>(0:0)StrDel S1,StartPos:0,Len:0", wantS(1, "abc")},
           {"strdel start past the end", rec(cpl::kStrdel, {Int(3), Int(1), S(1)}), s1("abc"),
@@ -126,8 +120,10 @@ TEST_F(StringDateTest, Strings) {
           {"strcat register", rec(cpl::kStrcat, {S(1), S(1)}), s1("ab"), "通道0=>(0:0)StrCat S1,S1",
            wantS(1, "abab")},
           {"strcat constant",
-           [](ScriptFixture& f) { return make(cpl::kStrcat, {S(1), f.str("\xd6\xd0")}); }, s1("ab"),
-           "通道0=>(0:0)StrCat S1,中", wantS(1, "ab\xd6\xd0")},
+           [](ScriptFixture& f) {
+             return make(cpl::kStrcat, {S(1), f.str("\xd6\xd0")});
+           },
+           s1("ab"), "通道0=>(0:0)StrCat S1,中", wantS(1, "ab\xd6\xd0")},
           {"strcat past the register limit", rec(cpl::kStrcat, {S(1), S(2)}),
            [](Registers& r) {
              r.S[1] = std::string(kMaxStringRegister, 'a');
@@ -145,10 +141,6 @@ TEST_F(StringDateTest, Strings) {
            [](ScriptFixture& f) { return make(cpl::kStrparse, {Int(1), f.str(","), S(2), S(1)}); },
            s1("a,b,c"), "通道0=>(0:0)StrParse 字段编号:1,分割符:,,字符串:a,b,c,字段=b",
            wantS(2, "b")},
-          {"strparse last field",
-           [](ScriptFixture& f) { return make(cpl::kStrparse, {Int(2), f.str(","), S(2), S(1)}); },
-           s1("a,b,c"), "通道0=>(0:0)StrParse 字段编号:2,分割符:,,字符串:a,b,c,字段=c",
-           wantS(2, "c")},
           {"strparse past the fields",
            [](ScriptFixture& f) { return make(cpl::kStrparse, {Int(3), f.str(","), S(2), S(1)}); },
            s1("a,b,c"),
@@ -220,12 +212,8 @@ TEST_F(StringDateTest, Dates) {
        wantI(7)},
       {"datepartmin", rec(cpl::kDatepartmin, {T(1), I(1)}), t1, "通道0=>(0:0)DatePartMin T1,I1=8",
        wantI(8)},
-      {"datepartsec", rec(cpl::kDatepartsec, {T(1), I(1)}), t1, "通道0=>(0:0)DatePartSec T1,I1=9",
-       wantI(9)},
       {"datepartday", rec(cpl::kDatepartday, {T(1), I(1)}), t1, "通道0=>(0:0)DatePartDay T1,I1=5",
        wantI(5)},
-      {"datepartmonth", rec(cpl::kDatepartmonth, {T(1), I(1)}), t1,
-       "通道0=>(0:0)DatePartMonth T1,I1=5", wantI(5)},
       {"datepartweek of a Sunday", rec(cpl::kDatepartweek, {T(1), I(1)}), t1,
        "通道0=>(0:0)DatePartWeek T1,I1=0", wantI(0)},
       {"datepartyear", rec(cpl::kDatepartyear, {T(1), I(1)}), t1,
