@@ -86,6 +86,13 @@ class FakeScriptHost : public ScriptHost {
     ch.regs.reset();
     lines.push_back("通道" + std::to_string(c) + "复位");
     ++resets;
+    if (reloadOnReset) {
+      // The call no longer holds its bank, so the flow may be reloaded at
+      // once: the old block array is freed and the pool rewritten.
+      std::vector<FlowBlock> fresh = blocks;
+      blocks.swap(fresh);
+      strings.bytes().fill(0xEE);
+    }
   }
   int channelCount() const override { return static_cast<int>(chans.size()); }
   Registers& registers(int c) override { return chans[c].regs; }
@@ -114,6 +121,7 @@ class FakeScriptHost : public ScriptHost {
   std::vector<int16_t> databaseOpcodes;
   std::time_t clock = 1700000000;
   int resets = 0;
+  bool reloadOnReset = false;
 };
 
 }  // namespace interp::testing

@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   setUpOnce();
   using interp::testing::FakeScriptHost;
   FakeScriptHost host(4);
+  host.reloadOnReset = true;
 
   const size_t n = std::min(size / cpl::kInstrSize, kMaxRecords);
   std::vector<cpl::Instruction> code(n);

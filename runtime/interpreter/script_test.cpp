@@ -175,6 +175,20 @@ TEST_F(ScriptTest, ResetchanOfTheRunningChannelGoesOn) {
   EXPECT_FALSE(host.chans[2].inCall);
 }
 
+// Once the running channel is reset its bank may be reloaded under it; the
+// rest of the pass runs on what the block held when it was reset.
+TEST_F(ScriptTest, ResetchanOfTheRunningChannelSurvivesAReload) {
+  const Operand text = str("after");
+  load({make(cpl::kResetchan, {Sys(cpl::kSysChan)}), make(cpl::kSet, {S(1), text}),
+        make(cpl::kStrcat, {S(1), text})});
+  host.reloadOnReset = true;
+  start(1);
+  host.pass();
+  EXPECT_EQ(host.take(), (Lines{"通道1复位", "通道1=>(0:0)ResetChan 1 OK",
+                                "通道1=>(0:1)Set S1=after", "通道1=>(0:2)StrCat S1,after"}));
+  EXPECT_EQ(host.chans[1].regs.S[1], "afterafter");
+}
+
 TEST_F(ScriptTest, ResetchanOfOtherChannels) {
   struct Case {
     Operand op;
