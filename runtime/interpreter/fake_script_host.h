@@ -86,8 +86,11 @@ class FakeScriptHost : public ScriptHost {
     ch.regs.reset();
     lines.push_back("通道" + std::to_string(c) + "复位");
     ++resets;
-    if (reloadOnReset) {
-      // The call no longer holds its bank, so the flow may be reloaded at
+    bool held = false;
+    for (const Channel& other : chans)
+      held = held || other.inCall;
+    if (reloadOnReset && !held) {
+      // No call holds the bank any more, so the flow may be reloaded at
       // once: the old block array is freed and the pool rewritten.
       std::vector<FlowBlock> fresh = blocks;
       blocks.swap(fresh);
