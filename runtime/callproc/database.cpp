@@ -380,4 +380,56 @@ bool Recordset::Field(const std::string& gbkName, std::string* text, DbError* er
   return false;
 }
 
+// ---- ChannelDatabases -------------------------------------------------------
+
+namespace {
+bool fail(interp::DbFailure* out, const DbError& e) {
+  *out = {e.code, e.message};
+  return false;
+}
+}  // namespace
+
+bool ChannelDatabases::valid(int c, interp::DbFailure* err) const {
+  if (c >= 0 && c < kChannels) return true;
+  *err = {kErrGeneric, "channel " + std::to_string(c) + " has no record set"};
+  return false;
+}
+
+bool ChannelDatabases::open(int c, const std::string& sql, interp::DbFailure* err) {
+  if (!valid(c, err)) return false;
+  DbError e;
+  return sets_[c].Open(db_, sql, &e) || fail(err, e);
+}
+
+bool ChannelDatabases::execute(const std::string& sql, interp::DbFailure* err) {
+  DbError e;
+  return db_.execute(sql, &e) || fail(err, e);
+}
+
+bool ChannelDatabases::moveNext(int c, interp::DbFailure* err) {
+  DbError e;
+  return valid(c, err) && (sets_[c].MoveNext(&e) || fail(err, e));
+}
+
+bool ChannelDatabases::eof(int c, bool* eof, interp::DbFailure* err) {
+  DbError e;
+  return valid(c, err) && (sets_[c].Eof(eof, &e) || fail(err, e));
+}
+
+bool ChannelDatabases::recordCount(int c, long* n, interp::DbFailure* err) {
+  DbError e;
+  return valid(c, err) && (sets_[c].RecordCount(n, &e) || fail(err, e));
+}
+
+bool ChannelDatabases::field(int c, int index, std::string* text, interp::DbFailure* err) {
+  DbError e;
+  return valid(c, err) && (sets_[c].Field(index, text, &e) || fail(err, e));
+}
+
+bool ChannelDatabases::field(int c, const std::string& name, std::string* text,
+                             interp::DbFailure* err) {
+  DbError e;
+  return valid(c, err) && (sets_[c].Field(name, text, &e) || fail(err, e));
+}
+
 }  // namespace callproc

@@ -20,6 +20,7 @@
 // kErrObjectClosed, kErrItemNotFound, kErrNoCurrentRecord.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "runtime/callproc/config.h"
+#include "runtime/interpreter/database.h"
 
 namespace soci {
 class session;
@@ -131,6 +133,27 @@ class Recordset {
   bool open_ = false;
   Database::Result result_;
   size_t pos_ = 0;
+};
+
+// The database as the script commands see it: the shared connection and one
+// record set per channel.
+class ChannelDatabases : public interp::ChannelDatabase {
+ public:
+  explicit ChannelDatabases(Database& db) : db_(db) {}
+  bool open(int c, const std::string& sql, interp::DbFailure* err) override;
+  bool execute(const std::string& sql, interp::DbFailure* err) override;
+  bool moveNext(int c, interp::DbFailure* err) override;
+  bool eof(int c, bool* eof, interp::DbFailure* err) override;
+  bool recordCount(int c, long* n, interp::DbFailure* err) override;
+  bool field(int c, int index, std::string* text, interp::DbFailure* err) override;
+  bool field(int c, const std::string& name, std::string* text, interp::DbFailure* err) override;
+  Recordset& recordset(int c) { return sets_[c]; }
+
+ private:
+  static constexpr int kChannels = 128;
+  bool valid(int c, interp::DbFailure* err) const;
+  Database& db_;
+  std::array<Recordset, kChannels> sets_;
 };
 
 }  // namespace callproc

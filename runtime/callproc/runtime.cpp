@@ -50,6 +50,8 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   std::string callId(int c) override { return rt_.channels().record(c).callId(); }
   void setLineState(int c, int16_t s) override { rt_.channels().record(c).setLineState(s); }
   std::time_t now() override { return std::chrono::system_clock::to_time_t(rt_.clock().now()); }
+  interp::ChannelDatabase* database() override { return rt_.channelDatabases(); }
+  std::string& preparedSql(int c) override { return rt_.preparedSql(c); }
 
  private:
   Runtime& rt_;
@@ -128,8 +130,10 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
       chans_.record(c).setExtension(number);
   }
 
+  channelDbs_.reset();
   db_ = std::make_unique<Database>();
   if (!db_->open(cfg, error)) return StartResult::kDatabaseFailed;
+  channelDbs_ = std::make_unique<ChannelDatabases>(*db_);
 
   if (!loadFlowsAndTriggers(cfg)) {
     trace_("加载流程和流程触发设置有错误");

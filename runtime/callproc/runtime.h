@@ -22,6 +22,7 @@
 namespace callproc {
 
 class Database;
+class ChannelDatabases;
 
 // What the main window shows per channel (icons, status texts). Headless
 // programs leave it out.
@@ -84,6 +85,11 @@ class Runtime {
   TraceLog& trace() { return trace_; }
   cti::Cti& cti() { return cti_; }
   platform::Clock& clock() { return clock_; }
+  // The database the flows' script commands use; null until it is open.
+  ChannelDatabases* channelDatabases() { return channelDbs_.get(); }
+  Database* database() { return db_.get(); }
+  // Channel c's prepared SQL text (GBK), kept from call to call.
+  std::string& preparedSql(int c) { return preparedSql_[c]; }
   void setView(ChannelView* v) { view_ = v; }
   // Channel panel: icon (0 idle, 1 off-hook) and status text index.
   void showIcon(int c, int icon);
@@ -119,6 +125,8 @@ class Runtime {
   std::vector<Trigger> triggers_;
   mutable std::mutex triggerMu_;
   std::unique_ptr<Database> db_;
+  std::unique_ptr<ChannelDatabases> channelDbs_;
+  std::array<std::string, kMaxChannels> preparedSql_;
 
   std::mutex pendingMu_;
   std::array<std::string, kMaxChannels> pendingCaller_;

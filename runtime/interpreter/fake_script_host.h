@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "flowfile/encode.h"
+#include "runtime/interpreter/database.h"
 #include "runtime/interpreter/script.h"
 
 namespace interp::testing {
@@ -25,6 +26,7 @@ class FakeScriptHost : public ScriptHost {
     bool inCall = false;
     int16_t lineState = 0;
     std::string caller, called, callId;
+    std::string sql;  // the prepared SQL text
   };
 
   explicit FakeScriptHost(int channels = 4) : chans(static_cast<size_t>(channels)) {}
@@ -113,15 +115,14 @@ class FakeScriptHost : public ScriptHost {
   std::string callId(int c) override { return chans[c].callId; }
   void setLineState(int c, int16_t s) override { chans[c].lineState = s; }
   std::time_t now() override { return clock; }
-  void databaseCommand(ScriptRun& run, const cpl::Instruction& ins) override {
-    databaseOpcodes.push_back(ins.opcode());
-  }
+  ChannelDatabase* database() override { return db; }
+  std::string& preparedSql(int c) override { return chans[c].sql; }
 
   std::vector<FlowBlock> blocks;
   cpl::StringPool strings;
   std::vector<Channel> chans;
   std::vector<std::string> lines;
-  std::vector<int16_t> databaseOpcodes;
+  ChannelDatabase* db = nullptr;
   std::time_t clock = 1700000000;
   int resets = 0;
   bool reloadOnReset = false;

@@ -17,7 +17,8 @@ void Registers::reset() {
   I.fill(0);
   F.fill(0.0);
   T.fill(localTime1980());
-  for (auto& s : S) s.clear();
+  for (auto& s : S)
+    s.clear();
 }
 
 }  // namespace interp

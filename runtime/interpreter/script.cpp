@@ -20,9 +20,13 @@ constexpr int32_t kStepRunning = 10;
 constexpr int16_t kLineInFlow = 6;
 constexpr uint32_t kPassLimit = 50;
 
-// The commands whose own trace lines report an operand type they cannot use.
+// The commands that handle an operand type they cannot use themselves, with
+// their own trace line or by storing nothing.
 bool reportsOwnTypes(int16_t op) {
   switch (op) {
+    case cpl::kSetparamin:
+    case cpl::kEof:
+    case cpl::kGetrecordcount:
     case cpl::kSet:
     case cpl::kAdd:
     case cpl::kSub:
@@ -140,7 +144,7 @@ void execute(ScriptRun& run) {
     default:
       break;
   }
-  if (db) return run.host.databaseCommand(run, run.ins);
+  if (db) return execDatabase(run);
   if (op >= cpl::kI2s && op <= cpl::kS2t) return execConvert(run);
   if (op >= cpl::kStrlen && op <= cpl::kStrparse) return execString(run);
   execDate(run);

@@ -17,6 +17,7 @@
 namespace interp {
 
 class ScriptRun;
+class ChannelDatabase;
 
 // What a running script needs from the runtime. Channel numbers passed in are
 // those the interpreter was asked to run, or a channel a `resetchan` names
@@ -52,11 +53,11 @@ class ScriptHost {
   // Wall-clock time for `now` and `getformattime`.
   virtual std::time_t now() = 0;
 
-  // The database commands (sqlopen, movenext, eof, sqlexec, preparesql,
-  // setparamin, getfield, getfieldname, getrecordcount). Operands have been
-  // checked against the opcode's layout. Until the database side is built
-  // they are passed over like every command the runtime does not execute.
-  virtual void databaseCommand(ScriptRun& run, const cpl::Instruction& ins) {}
+  // The database the database commands work on; null when there is none
+  // (the commands then fail as a database error would).
+  virtual ChannelDatabase* database() { return nullptr; }
+  // The channel's prepared SQL text (GBK): kept from call to call.
+  virtual std::string& preparedSql(int c) = 0;
 };
 
 // Runs channel c's script block for one scan pass.

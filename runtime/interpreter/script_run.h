@@ -95,4 +95,6 @@ void execConvert(ScriptRun& run);
 void execString(ScriptRun& run);
 void execDate(ScriptRun& run);
 
+void execDatabase(ScriptRun& run);
+
 }  // namespace interp

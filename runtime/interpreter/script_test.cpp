@@ -270,12 +270,21 @@ TEST_F(ScriptTest, OpcodeOutsideTheTableIsPassedOver) {
   EXPECT_EQ(host.take(), Lines{"通道0=>(0:2)Add I1,[1]"});
 }
 
-TEST_F(ScriptTest, DatabaseCommandsGoToTheHost) {
-  load({make(cpl::kSqlopen, {Int(1), I(2)}), make(cpl::kEof, {I(1)}),
-        make(cpl::kGetfieldi, {Int(1), I(2)})});
+TEST_F(ScriptTest, DatabaseCommandsWithoutADatabaseFailAsErrors) {
+  host.chans[0].regs.I[2] = 7;
+  host.chans[0].regs.I[1] = 7;
+  load({make(cpl::kPreparesql, {Operand::strConst(host.strings.append("select 1").value())}),
+        make(cpl::kSqlopen, {Int(1), I(2)}), make(cpl::kEof, {I(1)}),
+        make(cpl::kGetfieldi, {Int(1), I(3)})});
   start();
   host.pass();
-  EXPECT_EQ(host.databaseOpcodes, (std::vector<int16_t>{cpl::kSqlopen, cpl::kEof}));
+  EXPECT_EQ(
+      host.take(),
+      (Lines{"通道0=>(0:0)PrepareSQL[select 1]", "通道 0 (外线) : 数据库操作失败! ErrCode=-1",
+             "通道 0 (外线) : strError=no database connection", "通道 0 (外线) : sql=select 1",
+             "通道0=>GetFieldName数据库操作失败! ErrCode=-1"}));
+  EXPECT_EQ(host.chans[0].regs.I[2], 0);  // sqlopen's result
+  EXPECT_EQ(host.chans[0].regs.I[1], 7);  // eof left it alone
 }
 
 TEST_F(ScriptTest, TextToTime) {

@@ -1,0 +1,238 @@
+// The flows' database commands run by the runtime against real databases.
+#include <gtest/gtest.h>
+
+#include "flowfile/encode.h"
+#include "platform/gbk.h"
+#include "runtime/callproc/db_test_targets.h"
+
+namespace callproc {
+namespace {
+
+using cpl::Operand;
+using testing::Target;
+
+Operand I(int n) {
+  return Operand::regOf(cpl::kOpI, n);
+}
+Operand F(int n) {
+  return Operand::regOf(cpl::kOpF, n);
+}
+Operand T(int n) {
+  return Operand::regOf(cpl::kOpT, n);
+}
+Operand S(int n) {
+  return Operand::regOf(cpl::kOpS, n);
+}
+Operand K(int32_t v) {
+  return Operand::intConst(v);
+}
+
+class DbCommandTest : public ::testing::TestWithParam<Target> {
+ protected:
+  DbCommandTest() : clock_(1000, 1700000000), trace_(clock_), rt_(fake_, clock_, trace_) {
+    setenv("TZ", "Asia/Shanghai", 1);
+    tzset();
+    trace_.addSink(&sink_);
+  }
+  ~DbCommandTest() override { trace_.removeSink(&sink_); }
+
+  void SetUp() override {
+    if (!GetParam().skip.empty()) GTEST_SKIP() << GetParam().skip;
+    db_.reset(new Database);
+    std::string error;
+    ASSERT_TRUE(db_->open(GetParam().settings, &error)) << error;
+    DbError err;
+    db_->execute("drop table if exists t", &err);
+    ASSERT_TRUE(db_->execute("create table t (id integer, s varchar(40), d timestamp)", &err))
+        << err.message;
+    ASSERT_TRUE(db_->execute("insert into t values (1, 'one', '2024-05-06 07:08:09')", &err));
+    ASSERT_TRUE(db_->execute("insert into t values (2, 'two', null)", &err));
+    db_.reset();
+  }
+
+  Operand str(const std::string& utf8) {
+    return Operand::strConst(*pool_.append(platform::utf8ToGbk(utf8)));
+  }
+  void add(int16_t op, std::initializer_list<Operand> ops) {
+    auto ins = cpl::buildInstruction(static_cast<uint32_t>(code_.size()), op, ops);
+    ASSERT_TRUE(ins) << "opcode " << op;
+    code_.push_back(*ins);
+  }
+
+  // Runs the script built so far as channel 0's call; returns its trace lines.
+  std::vector<std::string> run(std::function<void(interp::Registers&)> setup = nullptr) {
+    cpl::CplWriter w;
+    auto start = cpl::blankRecord(cpl::kKindStart);
+    cpl::setExit(start, 0, 1);
+    w.addRecord(start);
+    w.addScript(code_, cpl::NO_TARGET);
+    SysConfig cfg;
+    const DbSettings& d = GetParam().settings;
+    cfg.callintype = 0;
+    cfg.dbType = d.type;
+    cfg.filename = d.filename;
+    cfg.server = d.server;
+    cfg.data = d.data;
+    cfg.user = d.user;
+    cfg.pass = d.pass;
+    cfg.dbPort = d.port;
+    cfg.dbDriver = d.driver;
+    cfg.flowCount = 1;
+    cfg.flows = {{0, dir_.write("f.cpl", w.finish(pool_)), "v"}};
+    cfg.triggers = {{"", 0}};
+    std::string error;
+    EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
+              StartResult::kRunning)
+        << error;
+    fake_.ring(0);
+    rt_.scanPass();  // answer
+    rt_.scanPass();  // start block
+    rt_.scanPass();  // script entered
+    if (setup) setup(rt_.channels().regs(0));
+    sink_.clear();
+    for (int i = 0; i < 5; ++i)
+      rt_.scanPass();
+    std::vector<std::string> lines;
+    for (auto& l : sink_.texts())
+      if (l.rfind("通道0复位", 0) != 0 && l.find("溢出") == std::string::npos) lines.push_back(l);
+    return lines;
+  }
+  // Registers as the script left them: read before the channel resets.
+  interp::Registers regsAfter() { return rt_.channels().regs(0); }
+
+  testing::TempDir dir_;
+  cti::FakeCti fake_;
+  platform::FakeClock clock_;
+  TraceLog trace_;
+  MemorySink sink_;
+  Runtime rt_;
+  cpl::StringPool pool_;
+  std::vector<cpl::Instruction> code_;
+  std::unique_ptr<Database> db_;
+};
+
+using Lines = std::vector<std::string>;
+
+TEST_P(DbCommandTest, PlaceholdersAndQuoting) {
+  add(cpl::kPreparesql, {str("insert into t (id, s) values (1?, '12#')")});
+  add(cpl::kSetparamin, {K(1), I(1)});
+  add(cpl::kSetparamin, {K(12), S(2)});
+  add(cpl::kSqlexec, {K(0), I(3)});
+  add(cpl::kPreparesql, {str("select s from t where id = 1? and id <> 1? + 1")});
+  add(cpl::kSetparamin, {K(1), K(5)});
+  add(cpl::kSqlopen, {K(0), I(4)});
+  add(cpl::kGetfield, {K(0), S(5)});
+  add(cpl::kPreparesql, {str("2?|3?|4?|5?")});
+  add(cpl::kSetparamin, {K(2), T(1)});
+  add(cpl::kSetparamin, {K(3), Operand::timeConst("20240102030405")});
+  add(cpl::kSetparamin, {K(4), F(1)});
+  add(cpl::kSetparamin, {K(5), Operand::fltConst(0.5)});
+  add(cpl::kPrint, {S(0)});
+  add(cpl::kStop, {});
+  Lines lines = run([](interp::Registers& r) {
+    r.I[1] = 5;
+    r.S[2] = "o'k";
+    r.F[1] = 1.25;
+    std::tm tm{};
+    tm.tm_year = 124, tm.tm_mon = 4, tm.tm_mday = 6, tm.tm_hour = 7, tm.tm_min = 8, tm.tm_sec = 9;
+    tm.tm_isdst = -1;
+    r.T[1] = static_cast<int32_t>(std::mktime(&tm));
+  });
+  const Lines want = {
+      "通道0=>(1:0)PrepareSQL[insert into t (id, s) values (1?, '12#')]",
+      "通道0=>(1:1)SetParamIn[IParam1=5]",
+      "通道0=>(1:2)SetParamIn[SParam12=o'k]",
+      "通道 0 (外线) : sqlexec,sql=insert into t (id, s) values (5, 'o''k')",
+      "通道0=>(1:4)PrepareSQL[select s from t where id = 1? and id <> 1? + 1]",
+      "通道0=>(1:5)SetParamIn[IParam1=5]",
+      "通道0=>GetField [S5=o'k]",
+      "通道0=>(1:8)PrepareSQL[2?|3?|4?|5?]",
+      "通道0=>(1:9)SetParamIn[TParam2=20240506070809]",
+      "通道0=>(1:10)SetParamIn[TParam3=20240102030405]",
+      "通道0=>(1:11)SetParamIn[FParam4=1.250000]",
+      "通道0=>(1:12)SetParamIn[FParam5=0.500000]",
+      "通道0=>(1:13)Print S0=",
+  };
+  for (size_t i = 0; i < want.size() && i < lines.size(); ++i)
+    EXPECT_EQ(lines[i], want[i]);
+  EXPECT_EQ(lines.size(), want.size());
+  EXPECT_EQ(rt_.preparedSql(0), "20240506070809|20240102030405|1.250000|0.500000");
+}
+
+TEST_P(DbCommandTest, WalkingARecordSet) {
+  add(cpl::kPreparesql, {str("select id, s, d from t order by id")});
+  add(cpl::kSqlopen, {K(0), I(1)});
+  add(cpl::kGetrecordcount, {I(2)});
+  add(cpl::kEof, {I(3)});
+  add(cpl::kGetfield, {K(0), I(4)});
+  add(cpl::kGetfieldname, {str("S"), S(1)});
+  add(cpl::kGetfield, {K(2), S(2)});
+  add(cpl::kGetfield, {K(0), T(1)});  // a T register stores nothing
+  add(cpl::kMovenext, {K(0)});
+  add(cpl::kGetfield, {K(2), S(3)});  // NULL reads as empty
+  add(cpl::kMovenext, {K(0)});
+  add(cpl::kEof, {I(5)});
+  add(cpl::kEof, {I(0)});  // made a constant below: the register at byte 7 gets 0
+  code_.back().setU8(6, cpl::kOpInt);
+  add(cpl::kGetfield, {K(9), F(1)});  // past the end: an error line, nothing stored
+  add(cpl::kStop, {});
+  Lines lines = run([](interp::Registers& r) { r.F[1] = 3.5; });
+  const Lines want = {
+      "通道0=>(1:0)PrepareSQL[select id, s, d from t order by id]",
+      "通道0=>GetRecordCount [I2=2]",
+      "通道0=>EOF [I3=0]",
+      "通道0=>GetField [I4=1]",
+      "通道0=>GetField [S1=one]",
+      "通道0=>GetField [S2=2024-05-06 07:08:09]",
+      "通道0=>GetField [S3=]",
+      "通道0=>EOF [I5=1]",
+      "通道0=>EOF [I0=0]",
+  };
+  ASSERT_GE(lines.size(), want.size() + 1);
+  for (size_t i = 0; i < want.size(); ++i)
+    EXPECT_EQ(lines[i], want[i]);
+  EXPECT_EQ(lines[want.size()].rfind("通道0=>GetFieldName数据库操作失败! ErrCode=", 0), 0u);
+}
+
+TEST_P(DbCommandTest, FailuresWriteTheirLinesAndClearThePreviousResult) {
+  add(cpl::kPreparesql, {str("select id from t")});
+  add(cpl::kSqlopen, {K(0), I(1)});
+  add(cpl::kPreparesql, {str("select * from no_such_table")});
+  add(cpl::kSqlopen, {K(0), I(2)});
+  add(cpl::kGetrecordcount, {I(3)});
+  add(cpl::kPreparesql, {str("selec 1")});
+  add(cpl::kSqlexec, {K(0), I(4)});
+  add(cpl::kStop, {});
+  Lines lines = run([](interp::Registers& r) { r.I[3] = 77; });
+  ASSERT_EQ(lines.size(), 11u) << ::testing::PrintToString(lines);
+  EXPECT_EQ(lines[2].rfind("通道 0 (外线) : 数据库操作失败! ErrCode=", 0), 0u);
+  EXPECT_NE(lines[2], "通道 0 (外线) : 数据库操作失败! ErrCode=0");
+  EXPECT_EQ(lines[3].rfind("通道 0 (外线) : strError=", 0), 0u);
+  EXPECT_NE(lines[3].find("no_such_table"), std::string::npos) << lines[3];
+  EXPECT_EQ(lines[4], "通道 0 (外线) : sql=select * from no_such_table");
+  // The previous result is gone: the record set is closed.
+  EXPECT_EQ(lines[5].rfind("通道0=>GetFieldName数据库操作失败! ErrCode=", 0), 0u);
+  EXPECT_EQ(lines[7], "通道 0 (外线) : sqlexec,sql=selec 1");
+  EXPECT_EQ(lines[10], "通道 0 (外线) : sql=selec 1");
+}
+
+TEST_P(DbCommandTest, RegistersAfterTheCommands) {
+  add(cpl::kPreparesql, {str("select count(*) from t where id = 2")});
+  add(cpl::kSqlopen, {K(0), I(1)});
+  add(cpl::kGetfield, {K(0), I(2)});
+  add(cpl::kPreparesql, {str("select * from nope")});
+  add(cpl::kSqlopen, {K(0), I(3)});
+  add(cpl::kGoto, {Operand::label(*pool_.append("x"), 5)});  // loops here, keeping the call
+  interp::Registers seen;
+  run([](interp::Registers& r) { r.I[3] = 9; });
+  seen = regsAfter();
+  EXPECT_EQ(seen.I[1], 1);
+  EXPECT_EQ(seen.I[2], 1);
+  EXPECT_EQ(seen.I[3], 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DbCommandTest, ::testing::ValuesIn(testing::targets()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace callproc

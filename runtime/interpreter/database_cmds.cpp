@@ -1,0 +1,190 @@
+// The database commands: prepare an SQL text with numbered placeholders, run
+// it as a query into the channel's record set or as a statement, walk the
+// records and read fields into registers.
+#include <cstdlib>
+
+#include "runtime/interpreter/database.h"
+#include "runtime/interpreter/script_run.h"
+
+namespace interp {
+namespace {
+
+// The register of a result operand, or -1 when the byte names none.
+int regOf(const cpl::Operand& o) {
+  return o.reg < kRegisters ? o.reg : -1;
+}
+
+// The three lines of a failed sqlopen or sqlexec.
+void failureLines(ScriptRun& run, const DbFailure& f, const std::string& sql) {
+  run.line("通道%2d (外线) : 数据库操作失败! ErrCode=%d", run.chan, f.code);
+  run.line("通道%2d (外线) : strError=%s", run.chan, f.message.c_str());
+  run.line("通道%2d (外线) : sql=%s", run.chan, utf8(sql).c_str());
+}
+
+// The line of any other failed database call; the registers stay as they were.
+void fieldFailure(ScriptRun& run, const DbFailure& f) {
+  run.line("通道%d=>GetFieldName数据库操作失败! ErrCode=%d", run.chan, f.code);
+}
+
+ChannelDatabase* databaseOf(ScriptRun& run, const std::string& sql, bool report) {
+  ChannelDatabase* db = run.host.database();
+  if (!db && report) failureLines(run, {-1, "no database connection"}, sql);
+  return db;
+}
+
+// Replaces every occurrence of `from`, left to right, without overlaps.
+void replaceAll(std::string& s, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  size_t at = 0;
+  while ((at = s.find(from, at)) != std::string::npos) {
+    s.replace(at, from.size(), to);
+    at += to.size();
+  }
+}
+
+// A text value goes between the flow's own quotation marks: its quotes are
+// doubled, so that what a caller typed cannot end the literal.
+std::string quoted(std::string v) {
+  replaceAll(v, "'", "''");
+  return v;
+}
+
+void execSetparamin(ScriptRun& run) {
+  const cpl::Operand& po = run.ops[0];
+  const int32_t p =
+      po.type == cpl::kOpI ? run.regs.I[po.reg] : run.ins.i32(run.info->fields[0].i32);
+  char placeholder[24];
+  std::snprintf(placeholder, sizeof placeholder, p <= 9 ? "%d?" : "%d#", p);
+  const cpl::Operand& v = run.ops[1];
+  std::string value;
+  switch (v.type) {
+    case cpl::kOpI:
+    case cpl::kOpInt: {
+      const int32_t n = v.type == cpl::kOpI ? run.regs.I[v.reg] : v.ival;
+      value = std::to_string(n);
+      run.stepLine("SetParamIn[IParam%d=%d]", p, n);
+      break;
+    }
+    case cpl::kOpF:
+    case cpl::kOpFlt: {
+      const double d = v.type == cpl::kOpF ? run.regs.F[v.reg] : v.fval;
+      char buf[400];
+      std::snprintf(buf, sizeof buf, "%f", d);
+      value = buf;
+      run.stepLine("SetParamIn[FParam%d=%f]", p, d);
+      break;
+    }
+    case cpl::kOpT:
+    case cpl::kOpTime:
+      value = v.type == cpl::kOpT ? formatTime(run.regs.T[v.reg], "%Y%m%d%H%M%S") : v.time;
+      run.stepLine("SetParamIn[TParam%d=%s]", p, utf8(value).c_str());
+      value = quoted(value);
+      break;
+    case cpl::kOpS:
+    case cpl::kOpStr:
+      value = v.type == cpl::kOpS ? run.regs.S[v.reg] : run.poolText(v.str);
+      run.stepLine("SetParamIn[SParam%d=%s]", p, utf8(value).c_str());
+      value = quoted(value);
+      break;
+    default:
+      run.stepLine("SetParamIn Fail,错误的参数类型");
+      return;
+  }
+  std::string& sql = run.host.preparedSql(run.chan);
+  replaceAll(sql, placeholder, value);
+}
+
+// Reads a field (by position or name) into the result operand at ops[1].
+void execGetfield(ScriptRun& run, bool byName) {
+  ChannelDatabase* db = run.host.database();
+  std::string text;
+  DbFailure f{-1, "no database connection"};
+  const bool ok = db && (byName ? db->field(run.chan, run.textOperand(run.ops[0]), &text, &f)
+                                : db->field(run.chan, run.intOperand(run.ops[0]), &text, &f));
+  if (!ok) return fieldFailure(run, f);
+  const cpl::Operand& r = run.ops[1];
+  switch (r.type) {
+    case cpl::kOpI: {
+      const int32_t n = static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
+      run.regs.I[r.reg] = n;
+      run.line("通道%d=>GetField [I%d=%d]", run.chan, r.reg, n);
+      break;
+    }
+    case cpl::kOpF: {
+      const double d = std::strtod(text.c_str(), nullptr);
+      run.regs.F[r.reg] = d;
+      run.line("通道%d=>GetField [F%d=%f]", run.chan, r.reg, d);
+      break;
+    }
+    case cpl::kOpS:
+      if (text.size() > kMaxStringRegister) return run.refuseLength(text.size());
+      run.regs.S[r.reg] = text;
+      run.line("通道%d=>GetField [S%d=%s]", run.chan, r.reg, utf8(text).c_str());
+      break;
+    default:
+      break;  // a T register (or anything else) stores nothing
+  }
+}
+
+}  // namespace
+
+void execDatabase(ScriptRun& run) {
+  std::string& sql = run.host.preparedSql(run.chan);
+  switch (run.info->code) {
+    case cpl::kPreparesql:
+      sql = run.textOperand(run.ops[0]);
+      run.stepLine("PrepareSQL[%s]", utf8(sql).c_str());
+      return;
+    case cpl::kSetparamin:
+      return execSetparamin(run);
+    case cpl::kSqlopen:
+    case cpl::kSqlexec: {
+      const bool open = run.info->code == cpl::kSqlopen;
+      if (!open) run.line("通道%2d (外线) : sqlexec,sql=%s", run.chan, utf8(sql).c_str());
+      ChannelDatabase* db = databaseOf(run, sql, true);
+      DbFailure f;
+      const bool ok = db && (open ? db->open(run.chan, sql, &f) : db->execute(sql, &f));
+      if (db && !ok) failureLines(run, f, sql);
+      run.regs.I[run.ops[1].reg] = ok ? 1 : 0;
+      return;
+    }
+    case cpl::kMovenext: {
+      ChannelDatabase* db = run.host.database();
+      DbFailure f{-1, "no database connection"};
+      if (!db || !db->moveNext(run.chan, &f)) fieldFailure(run, f);
+      return;
+    }
+    case cpl::kEof: {
+      ChannelDatabase* db = run.host.database();
+      DbFailure f{-1, "no database connection"};
+      bool eof = false;
+      if (!db || !db->eof(run.chan, &eof, &f)) return fieldFailure(run, f);
+      const cpl::Operand& o = run.ops[0];
+      const int reg = regOf(o);
+      if (reg < 0) return;  // a damaged record names no register
+      const int v = o.type == cpl::kOpI && eof ? 1 : 0;
+      run.regs.I[reg] = v;
+      run.line("通道%d=>EOF [I%d=%d]", run.chan, reg, v);
+      return;
+    }
+    case cpl::kGetrecordcount: {
+      ChannelDatabase* db = run.host.database();
+      DbFailure f{-1, "no database connection"};
+      long n = 0;
+      if (!db || !db->recordCount(run.chan, &n, &f)) return fieldFailure(run, f);
+      const cpl::Operand& o = run.ops[0];
+      if (o.type != cpl::kOpI) return;
+      run.regs.I[o.reg] = static_cast<int32_t>(n);
+      run.line("通道%d=>GetRecordCount [I%d=%d]", run.chan, o.reg, static_cast<int32_t>(n));
+      return;
+    }
+    case cpl::kGetfield:
+      return execGetfield(run, false);
+    case cpl::kGetfieldname:
+      return execGetfield(run, true);
+    default:
+      return;
+  }
+}
+
+}  // namespace interp
