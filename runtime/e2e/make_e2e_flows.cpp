@@ -8,6 +8,7 @@
 
 #include "flowfile/blockrecords.h"
 #include "flowfile/cplwriter.h"
+#include "flowfile/encode.h"
 
 using namespace cpl;
 
@@ -112,6 +113,35 @@ std::vector<uint8_t> extension() {
   return w.finish(StringPool{});
 }
 
+// Start -> a script that writes the call's record into T_CallRecord -> end.
+std::vector<uint8_t> callRecord() {
+  StringPool pool;
+  auto S = [](int n) { return Operand::regOf(kOpS, n); };
+  auto str = [&](const char* s) { return Operand::strConst(*pool.append(s)); };
+  std::vector<Instruction> code;
+  auto add = [&](int16_t op, std::initializer_list<Operand> ops) {
+    code.push_back(*buildInstruction(static_cast<uint32_t>(code.size()), op, ops));
+  };
+  add(kSet, {S(1), Operand::sys(kSysCallid)});
+  add(kSet, {S(2), Operand::sys(kSysCaller)});
+  add(kSet, {S(3), Operand::sys(kSysCalled)});
+  add(kNow, {Operand::regOf(kOpT, 1)});
+  add(kPreparesql, {str("insert into T_CallRecord (CallID, CallerNo, CalledNo, StartTime, EndTime, "
+                        "CallLength) values ('1?', '2?', '3?', '4?', '4?', 0)")});
+  add(kSetparamin, {Operand::intConst(1), S(1)});
+  add(kSetparamin, {Operand::intConst(2), S(2)});
+  add(kSetparamin, {Operand::intConst(3), S(3)});
+  add(kSetparamin, {Operand::intConst(4), Operand::regOf(kOpT, 1)});
+  add(kSqlexec, {Operand::intConst(0), Operand::regOf(kOpI, 1)});
+  add(kPrint, {Operand::regOf(kOpI, 1)});
+  CplWriter w;
+  auto start = blankRecord(kKindStart);
+  setExit(start, 0, 1);
+  w.addRecord(start);
+  w.addScript(code, NO_TARGET);
+  return w.finish(pool);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,7 +151,8 @@ int main(int argc, char** argv) {
   }
   const std::string dir = argv[1];
   return save(dir + "/start_only.cpl", startOnly()) && save(dir + "/telephony.cpl", telephony()) &&
-                 save(dir + "/extension.cpl", extension())
+                 save(dir + "/extension.cpl", extension()) &&
+                 save(dir + "/callrecord.cpl", callRecord())
              ? 0
              : 1;
 }

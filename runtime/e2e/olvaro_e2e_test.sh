@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # End to end: olvaro --headless in a fresh folder, calls placed with keycall,
 # the trace log checked line by line.
-#   olvaro_e2e_test.sh OLVARO KEYCALL MAKE_FLOWS VOICE_DIR
+#   olvaro_e2e_test.sh OLVARO KEYCALL MAKE_FLOWS VOICE_DIR SCHEMA_SQL
 set -u
-olvaro=$1 keycall=$2 makeflows=$3 voices=$4
+olvaro=$1 keycall=$2 makeflows=$3 voices=$4 schema=$5
 work=$(mktemp -d)
 pid=
 cleanup() {
@@ -142,7 +142,19 @@ if start extension.cpl; then
   stop
 fi
 
-# 4. Start-up failures and arguments.
+# 4. A flow that writes the call's record into the database.
+rm -f "$work/ivr.sqlite"
+sqlite3 "$work/ivr.sqlite" <"$schema"
+if start callrecord.cpl; then
+  kc call 1 13900002222
+  waitfor "通道1=>(1:10)Print I1=1"
+  waitfor "通道1复位"
+  row=$(sqlite3 "$work/ivr.sqlite" "select CallerNo || ',' || CalledNo || ',' || length(CallID) from T_CallRecord")
+  [ "$row" = "13900002222,8888,16" ] || { say "call record row: '$row'"; fail=1; }
+  stop
+fi
+
+# 5. Start-up failures and arguments.
 rm -f "$work/ivr.sqlite"
 (cd "$work" && "$olvaro" --headless >out.log 2>err.log)
 rc=$?
