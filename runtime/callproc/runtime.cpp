@@ -25,6 +25,7 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   explicit RuntimeScriptHost(Runtime& rt) : rt_(rt) {}
 
   void trace(std::string_view utf8) override { rt_.trace().text(utf8); }
+  bool tracing() const override { return rt_.trace().showing(); }
   void gotoBlock(int c, int b) override { rt_.gotoBlock(c, b); }
   void resetChannel(int c) override { rt_.resetChannel(c); }
   int channelCount() const override { return rt_.channelCount(); }

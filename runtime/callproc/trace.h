@@ -32,6 +32,7 @@ class TraceLog {
 
   // messageshow: when false, lines are dropped.
   void setShow(bool show) { show_ = show; }
+  bool showing() const { return show_; }
   void addSink(TraceSink* sink);
   void removeSink(TraceSink* sink);
 

@@ -202,6 +202,7 @@ void ScriptRun::detachFromBank() {
 }
 
 void ScriptRun::vline(bool prefixed, const char* fmt, va_list ap) {
+  if (!host.tracing()) return;  // nothing would show the line: skip formatting it
   char buf[1024];
   int n = 0;
   if (prefixed)

@@ -28,6 +28,8 @@ class ScriptHost {
 
   // A finished UTF-8 trace text, taken literally.
   virtual void trace(std::string_view utf8) = 0;
+  // False when trace lines are dropped anyway (messageshow 0).
+  virtual bool tracing() const { return true; }
   // Go to block and reset channel as every block handler uses them.
   virtual void gotoBlock(int c, int b) = 0;
   virtual void resetChannel(int c) = 0;
