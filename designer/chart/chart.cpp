@@ -381,6 +381,18 @@ void Chart::setScriptExits(int b, const std::vector<std::string>& names) {
   modified = true;
 }
 
+int Chart::selectInside(int x1, int y1, int x2, int y2) {
+  const int left = std::min(x1, x2), right = std::max(x1, x2);
+  const int top = std::min(y1, y2), bottom = std::max(y1, y2);
+  for (auto& b : blocks)
+    b->selected = left < b->left && b->left + kBlockWidth < right && top < b->top &&
+                          b->top + kBlockHeight < bottom
+                      ? 1
+                      : 0;
+  selectedCount = countSelected();
+  return selectedCount;
+}
+
 void Chart::selectAll() {
   for (auto& b : blocks)
     b->selected = 1;

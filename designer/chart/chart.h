@@ -258,6 +258,9 @@ class Chart {
   // longer named are removed, the remaining ones re-anchored, unused exits deleted.
   void setScriptExits(int b, const std::vector<std::string>& names);
 
+  // Rubber band from (x1, y1) to (x2, y2), corners in any order: selects
+  // exactly the blocks lying strictly inside it; returns their number.
+  int selectInside(int x1, int y1, int x2, int y2);
   void selectAll();
   void deselectAll();
   int countSelected() const;

@@ -308,6 +308,30 @@ TEST(Chart, ScriptExitsFollowTheScript) {
   EXPECT_EQ(c.connects[0].exit, 1);
 }
 
+TEST(Chart, RubberBandSelectsWholeBlocksOnly) {
+  Chart c;  // the start block spans (100, 100)..(180, 120)
+  const int b = c.addBlock(41, 300, 100);
+  struct Case {
+    int x1, y1, x2, y2, count;
+    bool start, other;
+  };
+  const Case cases[] = {
+      {99, 99, 181, 121, 1, true, false},
+      {181, 121, 99, 99, 1, true, false},    // dragged up and left
+      {100, 99, 181, 121, 0, false, false},  // touching the left edge
+      {99, 99, 180, 121, 0, false, false},
+      {99, 99, 181, 120, 0, false, false},
+      {0, 0, 400, 200, 2, true, true},
+      {150, 0, 400, 200, 1, false, true},  // half of the start block
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(c.selectInside(k.x1, k.y1, k.x2, k.y2), k.count) << k.x1 << "," << k.x2;
+    EXPECT_EQ(c.block(0).selected, k.start ? 1 : 0);
+    EXPECT_EQ(c.block(b).selected, k.other ? 1 : 0);
+    EXPECT_EQ(c.selectedCount, k.count);
+  }
+}
+
 TEST(Chart, DrawTrailKeepsTheFirstHundredPoints) {
   TDrawTrail t;
   for (int i = 0; i < 150; ++i)
