@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
+#include "designer/chart/project_file.h"
 #include "designer/compiler/tparser.h"
 #include "flowfile/bytes.h"
 #include "flowfile/cplwriter.h"
@@ -87,6 +89,29 @@ std::string projectNameFor(const std::string& compiledName) {
 
 std::string compiledStatus(const std::string& compiledName) {
   return compiledName + std::string(kCompiledSuffix);
+}
+
+CompileCommandResult compileCommand(Chart& chart, const std::string& chosenName,
+                                    platform::MessageSink* box) {
+  CompileCommandResult r;
+  const bool untitled = chart.fileName == kUntitled;
+  if (untitled && chosenName.empty()) return r;
+  r.ran = true;
+  r.compiledName = untitled ? chosenName : compiledNameFor(chart.fileName);
+  r.status = kCompiling;
+
+  const CompileOutcome out = compileChart(chart, box);
+  if (!writeFlowFile(r.compiledName, out.bytes)) {
+    r.status = r.compiledName + ": cannot write: " + std::strerror(errno);
+    return r;
+  }
+  r.ok = out.ok;
+  r.status = out.ok ? compiledStatus(r.compiledName) : out.status;
+  if (untitled) chart.fileName = projectNameFor(r.compiledName);
+  if (!untitled && out.ok && box) box->show(kEditorCaption, kCompileSucceeded);
+  if ((untitled || out.ok) && !saveProjectFile(chart, chart.fileName))
+    r.status = chart.fileName + ": cannot write: " + std::strerror(errno);
+  return r;
 }
 
 }  // namespace chart

@@ -47,4 +47,21 @@ std::string projectNameFor(const std::string& compiledName);
 // "<file>文件编译完成"
 std::string compiledStatus(const std::string& compiledName);
 
+// The compile command of the designer's window ("生成IVR执行文件").
+struct CompileCommandResult {
+  bool ran = false;          // false: a never-saved chart and a cancelled dialog
+  bool ok = false;           // the whole file was written
+  std::string compiledName;  // the file written
+  std::string status;        // the second status panel's text afterwards
+};
+// A chart with a project name compiles next to it ("a.src" gives "a.cpl"),
+// shows "编译成功!" through `box` on success and saves the project. A
+// never-saved chart compiles to `chosenName` (the save dialog's answer;
+// empty when cancelled), takes the project name that goes with it and is
+// saved under it, without a box. A script error leaves the compiler's box
+// and the writer's status text; a file that cannot be written is reported
+// in the status text, never as a success.
+CompileCommandResult compileCommand(Chart& chart, const std::string& chosenName,
+                                    platform::MessageSink* box);
+
 }  // namespace chart

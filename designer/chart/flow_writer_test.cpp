@@ -1,6 +1,9 @@
 #include "designer/chart/flow_writer.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include "designer/chart/test_bytes.h"
 #include "flowfile/blockrecords.h"
@@ -168,6 +171,58 @@ TEST(FlowWriter, FileNames) {
     EXPECT_EQ(projectNameFor(k.in), k.project) << k.in;
   }
   EXPECT_EQ(compiledStatus("flow.cpl"), "flow.cpl文件编译完成");
+}
+
+TEST(FlowWriter, CompileCommand) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("flow_writer_test_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  RecordingSink box;
+
+  // Never saved: the dialog's name, no box, the project saved beside it.
+  Chart c;
+  EXPECT_FALSE(compileCommand(c, "", &box).ran);
+  const std::string a = (dir / "a.cpl").string();
+  CompileCommandResult r = compileCommand(c, a, &box);
+  EXPECT_TRUE(r.ran && r.ok);
+  EXPECT_EQ(r.compiledName, a);
+  EXPECT_EQ(c.fileName, (dir / "a.src").string());
+  EXPECT_EQ(fs::file_size(a), 4110u);
+  EXPECT_TRUE(fs::exists(dir / "a.src"));
+  EXPECT_TRUE(box.shown.empty());
+
+  // Saved as b.src: b.cpl, the box, the status text.
+  c.fileName = (dir / "b.src").string();
+  c.modified = true;
+  r = compileCommand(c, "ignored.cpl", &box);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.compiledName, (dir / "b.cpl").string());
+  EXPECT_EQ(r.status, (dir / "b.cpl").string() + "文件编译完成");
+  EXPECT_EQ(box.shown, std::vector<std::string>{"IVR流程编辑器|编译成功!"});
+  EXPECT_FALSE(c.modified);
+  EXPECT_FALSE(fs::exists(dir / "ignored.cpl"));
+
+  // A script error: the compiler's box only, the writer's status text.
+  box.shown.clear();
+  const int s = c.addBlock(48, 100, 200);
+  script(c, s).script = "bogus";
+  r = compileCommand(c, "", &box);
+  EXPECT_TRUE(r.ran);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.status, "编译错误,脚本命令1错误");
+  ASSERT_EQ(box.shown.size(), 1u);
+  EXPECT_EQ(box.shown[0].rfind("错误|", 0), 0u);
+  EXPECT_EQ(fs::file_size(dir / "b.cpl"), 16u);
+
+  // A compiled file that cannot be written is not a success.
+  c.fileName = (dir / "no" / "c.src").string();
+  script(c, s).script = "";
+  box.shown.clear();
+  r = compileCommand(c, "", &box);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.status.find("cannot write"), std::string::npos);
+  EXPECT_TRUE(box.shown.empty());
+  fs::remove_all(dir);
 }
 
 }  // namespace
