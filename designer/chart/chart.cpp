@@ -180,6 +180,32 @@ int Chart::findConnect(int x, int y) const {
   return -1;
 }
 
+Hover Chart::hoverAt(int x, int y) const {
+  if (selectedConnect >= 0 && selectedConnect < static_cast<int>(connects.size()))
+    if (auto h = handleAt(connects[selectedConnect].points, x, y))
+      return {static_cast<int>(h->handle), -1, selectedConnect};
+  if (const int k = findConnect(x, y); k >= 0) return {11, -1, k};
+  for (int i = 0; i < blockCount(); ++i)
+    if (blocks[i]->hitTest(x, y) == kInputPort) return {9, i, -1};
+  for (int i = 0; i < blockCount(); ++i)
+    if (const int e = blocks[i]->hitTest(x, y); e >= 0 && e < kInputPort) return {10, i, e};
+  for (int i = 0; i < blockCount(); ++i)
+    if (blocks[i]->bodyContains(x, y)) return {8, i, -1};
+  return {};
+}
+
+int Chart::placeWithTool(int x, int y) {
+  const int kind = tool;
+  tool = kSelectTool;
+  if (kind == kSelectTool) return -1;
+  const int b = addBlock(kind, x, y);
+  if (b >= 0) {
+    current = b;
+    modified = true;
+  }
+  return b;
+}
+
 int Chart::connectFrom(int source, int exit) const {
   for (int i = 0; i < static_cast<int>(connects.size()); ++i)
     if (connects[i].source == source && connects[i].exit == exit) return i;

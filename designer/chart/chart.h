@@ -188,6 +188,16 @@ class GCMD_DTC_SCRIPT : public GELE {
 // (0, 0); nullptr for a kind outside the table.
 std::unique_ptr<GELE> createBlock(int kind);
 
+// What lies under the mouse, as the canvas classifies it on every move:
+// codes 0..7 are the handles of the selected connection (geometry.h,
+// Handle), 11 another connection, 9 a block's input port, 10 a block's
+// exit, 8 a block's body, -1 nothing.
+struct Hover {
+  int code = -1;
+  int block = -1;  // the block, for 8..10
+  int index = -1;  // the connection for 0..7 and 11; the exit for 10
+};
+
 class Chart {
  public:
   Chart();  // a new chart: the start block at (100, 100)
@@ -226,6 +236,13 @@ class Chart {
   // The first unselected connection at (x, y): near one of its inner points,
   // or on one of its segments; -1 when none.
   int findConnect(int x, int y) const;
+  // The hover code at (x, y).
+  Hover hoverAt(int x, int y) const;
+  // A release with a block tool chosen places a block of that kind with its
+  // corner at (x, y) and returns to the selection tool. Returns the new
+  // block's index, or -1 when the tool is the selection tool.
+  int placeWithTool(int x, int y);
+
   // The index of the connection that leaves exit `exit` of block `source`, or -1.
   int connectFrom(int source, int exit) const;
 

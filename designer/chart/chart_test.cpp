@@ -332,6 +332,43 @@ TEST(Chart, RubberBandSelectsWholeBlocksOnly) {
   }
 }
 
+TEST(Chart, HoverAndPlacing) {
+  Chart c;
+  c.tool = 41;
+  const int b = c.placeWithTool(100, 200);
+  EXPECT_EQ(c.tool, kSelectTool);  // placing leaves the selection tool on
+  EXPECT_EQ(c.current, b);
+  EXPECT_EQ(c.block(b).left, 100);
+  EXPECT_EQ(c.placeWithTool(300, 300), -1);
+  c.connect(0, 0, b, {{106, 132}, {106, 160}, {300, 160}, {300, 180}, {106, 180}, {106, 194}});
+  struct Case {
+    int x, y, code, block, index;
+  };
+  auto check = [&](const std::vector<Case>& cases) {
+    for (const Case& k : cases) {
+      const Hover h = c.hoverAt(k.x, k.y);
+      EXPECT_EQ(h.code, k.code) << k.x << "," << k.y;
+      EXPECT_EQ(h.block, k.block) << k.x << "," << k.y;
+      EXPECT_EQ(h.index, k.index) << k.x << "," << k.y;
+    }
+  };
+  check({{200, 161, 11, -1, 0},  // an unselected connection
+         {110, 190, 9, 1, -1},   // the port, beside the connection's end
+         {119, 225, 10, 1, 1},
+         {150, 210, 8, 1, -1},
+         {150, 110, 8, 0, -1},
+         {400, 400, -1, -1, -1}});
+  c.selectedConnect = 0;
+  c.connects[0].selected = 1;
+  check({{106, 133, 3, -1, 0},
+         {105, 195, 4, -1, 0},
+         {107, 161, 1, -1, 0},
+         {300, 160, 0, -1, 0},
+         {203, 160, 6, -1, 0},
+         {106, 146, 2, -1, 0},
+         {200, 161, 6, -1, 0}});
+}
+
 TEST(Chart, DrawTrailKeepsTheFirstHundredPoints) {
   TDrawTrail t;
   for (int i = 0; i < 150; ++i)
