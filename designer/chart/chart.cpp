@@ -1,6 +1,7 @@
 #include "designer/chart/chart.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "designer/chart/geometry.h"
 #include "flowfile/cplwriter.h"
