@@ -7,8 +7,10 @@ packages=(
   # build and tests
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  # database access (SOCI with its SQLite backend)
-  libsoci-dev libsqlite3-dev
+  # database access: SOCI over SQLite, PostgreSQL and ODBC; a PostgreSQL
+  # server and the SQLite ODBC driver for the database tests
+  libsoci-dev libsqlite3-dev libpq-dev unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  postgresql
   # echo canceller baseline for the benchmarks
   libspeexdsp-dev
   # tools used by the scripts and tests

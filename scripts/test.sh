@@ -16,6 +16,18 @@ done
 
 step() { printf '\n==== %s\n' "$*"; }
 
+# A private PostgreSQL server on loopback for the database tests; without
+# one those tests are skipped (and say so).
+pgdir=$(mktemp -d /tmp/olvaro-pg.XXXXXX)
+trap 'bash scripts/pg-test-server.sh stop "$pgdir" >/dev/null 2>&1 || true' EXIT
+pgport=$(( 20000 + $$ % 20000 ))
+if pgenv=$(bash scripts/pg-test-server.sh start "$pgdir" "$pgport"); then
+  export $pgenv
+  echo "test.sh: PostgreSQL for the database tests on 127.0.0.1:$pgport"
+else
+  echo "test.sh: no PostgreSQL server could start; its database tests are skipped" >&2
+fi
+
 step "debug build and tests"
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build/debug -j"$jobs"

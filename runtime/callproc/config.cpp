@@ -26,6 +26,9 @@ SysConfig readSysConfig(const platform::IniFile& ini) {
   c.service = ini.getString("DataBase", "service", "");
   c.username = ini.getString("DataBase", "username", "");
   c.password = ini.getString("DataBase", "password", "");
+  c.dbPort = ini.getString("DataBase", "port", "");
+  c.dbDriver = ini.getString("DataBase", "driver", "");
+  c.dbTimeout = readInt(ini, c, "DataBase", "timeout", 5);
 
   c.callallow = readInt(ini, c, "System", "callallow", 1);
   c.callintype = readInt(ini, c, "System", "callintype", 1);

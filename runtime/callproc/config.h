@@ -29,6 +29,9 @@ struct SysConfig {
   // [DataBase]
   int dbType = 0;
   std::string filename, server, data, user, pass, service, username, password;
+  std::string dbPort;    // kind 3 (PostgreSQL), optional
+  std::string dbDriver;  // kinds 1 and 2: the ODBC driver's name
+  int dbTimeout = 5;     // seconds a statement may run
   // [System]
   int callallow = 1;
   int callintype = 1;

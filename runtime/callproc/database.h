@@ -1,9 +1,32 @@
-// The runtime's one database connection.
+// The runtime's one database connection and the per-channel record sets,
+// over SOCI. Kinds ([DataBase] type):
+//   0  file database: SQLite, `filename` (must exist; never created)
+//   1  SQL Server through ODBC: DRIVER={driver};SERVER=server;DATABASE=data;
+//      UID=user;PWD=pass (driver: [DataBase] driver, default FreeTDS)
+//   2  Oracle through ODBC: DRIVER={driver};DBQ=service;UID=username;
+//      PWD=password (driver: [DataBase] driver, default Oracle)
+//   3  PostgreSQL: host=server dbname=data user=user password=pass [port=port]
+// A statement running longer than [DataBase] timeout seconds (default 5) is
+// cancelled where the backend can (SQLite: interrupted; PostgreSQL:
+// statement_timeout; ODBC: the query timeout) and fails like any error.
+//
+// Text crosses here: the flows hold GBK, the databases UTF-8. SQL goes in
+// as GBK and field values come back as GBK.
+//
+// Errors carry a numeric code and a message, as the flows have always logged
+// them: the driver's own code (SQLite result code; PostgreSQL SQLSTATE packed
+// six bits a character, as the server packs it; ODBC native error), or for
+// the record set's own errors the codes operators know from ADO:
+// kErrObjectClosed, kErrItemNotFound, kErrNoCurrentRecord.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "runtime/callproc/config.h"
 
@@ -13,25 +36,101 @@ class session;
 
 namespace callproc {
 
+struct DbError {
+  int code = 0;
+  std::string message;  // UTF-8
+};
+
+inline constexpr int kErrGeneric = -2147467259;          // 0x80004005
+inline constexpr int kErrObjectClosed = -2146824584;     // 0x800A0E78
+inline constexpr int kErrItemNotFound = -2146825023;     // 0x800A0CC1
+inline constexpr int kErrNoCurrentRecord = -2146825267;  // 0x800A0BCD
+
+// What to connect to, from [DataBase].
+struct DbSettings {
+  int type = 0;
+  std::string filename, server, data, user, pass, service, username, password;
+  std::string port;    // kind 3, optional
+  std::string driver;  // kinds 1 and 2: ODBC driver name
+  int timeoutSeconds = 5;
+};
+DbSettings dbSettingsFrom(const SysConfig& cfg);
+
+// The SOCI backend and connection string for the settings; false with a
+// message when the kind is unknown or a required key is empty.
+bool connectionFor(const DbSettings& s, std::string* backend, std::string* connect,
+                   std::string* error);
+
 class Database {
  public:
   Database();
   ~Database();
 
-  // Opens the connection that [DataBase] describes. Kind 0: the SQLite file
-  // `filename`, which must exist (a missing file is an error, never created).
-  // False with a message a person can act on.
-  bool open(const SysConfig& cfg, std::string* error);
-  bool isOpen() const { return session_ != nullptr; }
+  // Opens the connection; false with a message a person can act on.
+  bool open(const DbSettings& s, std::string* error);
+  // Compatibility with the start-up code: the settings of `cfg`.
+  bool open(const SysConfig& cfg, std::string* error) { return open(dbSettingsFrom(cfg), error); }
+  bool isOpen() const;
   void close();
 
-  // The session, for statements; hold lock() while using it.
-  soci::session& session() { return *session_; }
-  std::mutex& lock() { return mu_; }
+  // Runs a statement (GBK SQL). False with the error.
+  bool execute(const std::string& gbkSql, DbError* err);
+
+  // Runs a query and keeps every row as text (GBK); NULL is "".
+  struct Cell {
+    std::string text;  // GBK; for a value that could not be read, why (UTF-8)
+    bool readable = true;
+  };
+  struct Result {
+    std::vector<std::string> columns;  // GBK
+    std::vector<std::vector<Cell>> rows;
+  };
+  bool query(const std::string& gbkSql, Result* out, DbError* err);
+
+  std::string backendName() const { return backend_; }
+  // How long the last statement took.
+  std::chrono::microseconds lastDuration() const { return lastDuration_; }
 
  private:
-  std::mutex mu_;
+  template <typename F>
+  bool run(const std::string& gbkSql, DbError* err, F body);
+  void armTimeout();
+
+  mutable std::mutex mu_;
   std::unique_ptr<soci::session> session_;
+  std::string backend_;
+  int timeoutMs_ = 5000;
+  std::chrono::microseconds lastDuration_{0};
+
+ public:
+  // The moment the running statement is to be abandoned (SQLite), in
+  // steady-clock nanoseconds; read by the progress handler.
+  std::atomic<int64_t> deadline_{0};
+};
+
+// One channel's record set: a static snapshot of a query's rows.
+class Recordset {
+ public:
+  // 0 closed, 1 open.
+  int State() const { return open_ ? 1 : 0; }
+  // Closes, runs the query and keeps its rows; on failure it stays closed.
+  bool Open(Database& db, const std::string& gbkSql, DbError* err);
+  void Close();
+  bool MoveNext(DbError* err);
+  // EOF of the current position (closed: an error).
+  bool Eof(bool* eof, DbError* err) const;
+  bool RecordCount(long* n, DbError* err) const;
+  // The current record's field as text (GBK): by position or by name
+  // (names match without regard to ASCII case).
+  bool Field(int index, std::string* text, DbError* err) const;
+  bool Field(const std::string& gbkName, std::string* text, DbError* err) const;
+
+ private:
+  bool current(DbError* err) const;
+  bool cell(size_t col, std::string* text, DbError* err) const;
+  bool open_ = false;
+  Database::Result result_;
+  size_t pos_ = 0;
 };
 
 }  // namespace callproc

@@ -7,6 +7,7 @@
 #include "runtime/callproc/blocks.h"
 #include "runtime/callproc/database.h"
 #include "runtime/interpreter/loader.h"
+#include "runtime/interpreter/script.h"
 
 namespace callproc {
 
@@ -17,6 +18,43 @@ constexpr int kStatusIdle = 0;
 constexpr int kIconIdle = 0, kIconOffHook = 1;
 constexpr uint32_t kHangupDelayMs = 1500;
 constexpr int kScanPeriodMs = 50;
+
+// The runtime as the script interpreter sees it.
+class RuntimeScriptHost final : public interp::ScriptHost {
+ public:
+  explicit RuntimeScriptHost(Runtime& rt) : rt_(rt) {}
+
+  void trace(std::string_view utf8) override { rt_.trace().text(utf8); }
+  void gotoBlock(int c, int b) override { rt_.gotoBlock(c, b); }
+  void resetChannel(int c) override { rt_.resetChannel(c); }
+  int channelCount() const override { return rt_.channelCount(); }
+  interp::Registers& registers(int c) override { return rt_.channels().regs(c); }
+  int32_t& step(int c) override { return rt_.channels().step(c).step; }
+  uint32_t& pc(int c) override { return rt_.channels().step(c).pc; }
+  int32_t blockIndex(int c) override { return rt_.channels().step(c).blockIndex; }
+  const interp::FlowBlock* scriptBlock(int c) override {
+    const CurrentBlock& cur = rt_.channels().current(c);
+    return cur.kind() == cpl::kKindScript ? cur.block : nullptr;
+  }
+  std::span<const uint8_t, cpl::kPoolSize> stringPool(int c) override {
+    static const std::array<uint8_t, cpl::kPoolSize> kNoPool{};
+    ChanRecord rec = rt_.channels().record(c);
+    const int slot = rec.flowSlot(), bank = rec.bank();
+    if (!rt_.channels().holdsBank(c) || slot < 0 || slot >= interp::kFlowSlots || bank < 0 ||
+        bank > 1)
+      return kNoPool;
+    return rt_.flows().bank(slot, bank).pool;
+  }
+  std::string callerNumber(int c) override { return rt_.channels().record(c).callerNumber(); }
+  std::string calledNumber(int c) override { return rt_.channels().record(c).lineNumber(); }
+  std::string callId(int c) override { return rt_.channels().record(c).callId(); }
+  void setLineState(int c, int16_t s) override { rt_.channels().record(c).setLineState(s); }
+  std::time_t now() override { return std::chrono::system_clock::to_time_t(rt_.clock().now()); }
+
+ private:
+  Runtime& rt_;
+};
+
 }  // namespace
 
 std::string callIdentifier(std::chrono::system_clock::time_point now, int channel) {
@@ -172,6 +210,11 @@ void Runtime::scanPass() {
       case cpl::kKindDelayedHangup:
         delayedHangup(c);
         break;
+      case cpl::kKindScript: {
+        RuntimeScriptHost host(*this);
+        interp::runScriptBlock(host, c);
+        break;
+      }
       case cpl::kKindStart:
         startBlock(c);
         break;

@@ -273,7 +273,7 @@ TEST_F(ScanTest, DatabaseThatWillNotOpenStopsStartUp) {
   cfg.filename = dir_.write("notadb.sqlite", std::string(200, 'x'));
   EXPECT_EQ(rt_.start(cfg, platform::IniFile(dir_.file("none.ini")), &error),
             StartResult::kDatabaseFailed);
-  EXPECT_NE(error.find("cannot open database"), std::string::npos) << error;
+  EXPECT_NE(error.find("cannot open the database (sqlite3)"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+#include "runtime/callproc/database.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "platform/gbk.h"
+#include "runtime/callproc/test_support.h"
+
+namespace callproc {
+namespace {
+
+TEST(DbConnection, ConnectionStrings) {
+  testing::TempDir dir;
+  const std::string file = dir.write("a.sqlite", "");
+  struct Case {
+    DbSettings s;
+    const char* backend;
+    std::string connect;  // "" when refused
+    const char* error;
+  } cases[] = {
+      {{.type = 0, .filename = file}, "sqlite3", "db=\"" + file + "\" timeout=5", ""},
+      {{.type = 0, .filename = dir.file("none.sqlite")}, "", "", "does not exist"},
+      {{.type = 0}, "", "", "set [DataBase] filename"},
+      {{.type = 1, .server = "db1", .data = "ivr", .user = "sa", .pass = "p;w{d}"},
+       "odbc",
+       "DRIVER=FreeTDS;SERVER=db1;DATABASE=ivr;UID=sa;PWD={p;w{d}}}",
+       ""},
+      {{.type = 1, .data = "ivr"}, "", "", "set [DataBase] server"},
+      {{.type = 2, .service = "ORCL", .username = "u", .password = "x", .driver = "Oracle 19"},
+       "odbc",
+       "DRIVER={Oracle 19};DBQ=ORCL;UID=u;PWD=x",
+       ""},
+      {{.type = 3,
+        .server = "127.0.0.1",
+        .data = "ivr",
+        .user = "o",
+        .pass = "it's",
+        .port = "5433"},
+       "postgresql",
+       "dbname='ivr' host='127.0.0.1' port='5433' user='o' password='it\\'s' connect_timeout=5",
+       ""},
+      {{.type = 4}, "", "", "unknown database type 4"},
+  };
+  for (const auto& c : cases) {
+    std::string backend, connect, error;
+    const bool ok = connectionFor(c.s, &backend, &connect, &error);
+    EXPECT_EQ(ok, !c.connect.empty()) << c.s.type << " " << error;
+    if (ok) {
+      EXPECT_EQ(backend, c.backend);
+      EXPECT_EQ(connect, c.connect);
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+}
+
+// The same statements on every database the tests can reach.
+struct Target {
+  std::string name;
+  DbSettings settings;
+  std::string skip;  // why it cannot run here
+};
+
+void PrintTo(const Target& t, std::ostream* os) { *os << t.name; }
+
+std::vector<Target> targets() {
+  static testing::TempDir dir;
+  std::vector<Target> t;
+  t.push_back(
+      {"sqlite", {.type = 0, .filename = dir.write("t.sqlite", ""), .timeoutSeconds = 1}, ""});
+  t.push_back({"odbc_sqlite",
+               {.type = 1,
+                .server = "local",
+                .data = dir.write("o.sqlite", ""),
+                .driver = "SQLite3",
+                .timeoutSeconds = 1},
+               ""});
+  const char* host = std::getenv("OLVARO_PG_HOST");
+  DbSettings pg{.type = 3, .timeoutSeconds = 1};
+  if (host) {
+    pg.server = host;
+    pg.port = std::getenv("OLVARO_PG_PORT") ? std::getenv("OLVARO_PG_PORT") : "";
+    pg.data = std::getenv("OLVARO_PG_DB") ? std::getenv("OLVARO_PG_DB") : "";
+    pg.user = std::getenv("OLVARO_PG_USER") ? std::getenv("OLVARO_PG_USER") : "";
+    pg.pass = std::getenv("OLVARO_PG_PASS") ? std::getenv("OLVARO_PG_PASS") : "";
+  }
+  t.push_back({"postgresql", pg,
+               host ? "" : "no PostgreSQL server: scripts/test.sh starts one (OLVARO_PG_HOST)"});
+  return t;
+}
+
+class DbTest : public ::testing::TestWithParam<Target> {
+ protected:
+  void SetUp() override {
+    if (!GetParam().skip.empty()) GTEST_SKIP() << GetParam().skip;
+    std::string error;
+    ASSERT_TRUE(db_.open(GetParam().settings, &error)) << error;
+    DbError err;
+    db_.execute("drop table if exists t", &err);
+    ASSERT_TRUE(db_.execute(
+        "create table t (id integer primary key, i integer, r double precision, s varchar(40), "
+        "d timestamp, n varchar(10))",
+        &err))
+        << err.message;
+    ASSERT_TRUE(
+        db_.execute("insert into t values (1, 42, 0.1, 'x', '2024-05-06 07:08:09', null)", &err))
+        << err.message;
+    ASSERT_TRUE(db_.execute("insert into t values (2, -7, 2.5, '" + platform::utf8ToGbk("您好") +
+                                "', '1999-12-31 23:59:59', 'n')",
+                            &err))
+        << err.message;
+  }
+  Database db_;
+};
+
+TEST_P(DbTest, FieldsAsText) {
+  Recordset rs;
+  DbError err;
+  ASSERT_TRUE(rs.Open(db_, "select i, r, s, d, n from t order by id", &err)) << err.message;
+  long n = 0;
+  ASSERT_TRUE(rs.RecordCount(&n, &err));
+  EXPECT_EQ(n, 2);
+  struct Want {
+    const char* i;
+    const char* r;
+    std::string s;
+    const char* d;
+    const char* n;
+  } want[] = {{"42", "0.1", "x", "2024-05-06 07:08:09", ""},
+              {"-7", "2.5", platform::utf8ToGbk("您好"), "1999-12-31 23:59:59", "n"}};
+  for (const auto& w : want) {
+    bool eof = true;
+    ASSERT_TRUE(rs.Eof(&eof, &err));
+    ASSERT_FALSE(eof);
+    std::string v;
+    const std::pair<int, std::string> fields[] = {{0, w.i}, {1, w.r}, {2, w.s}, {3, w.d}, {4, w.n}};
+    for (const auto& [idx, text] : fields) {
+      ASSERT_TRUE(rs.Field(idx, &v, &err)) << idx << ": " << err.message;
+      EXPECT_EQ(v, text) << "field " << idx;
+    }
+    ASSERT_TRUE(rs.Field("S", &v, &err)) << err.message;  // names ignore case
+    EXPECT_EQ(v, w.s);
+    ASSERT_TRUE(rs.MoveNext(&err));
+  }
+  bool eof = false;
+  ASSERT_TRUE(rs.Eof(&eof, &err));
+  EXPECT_TRUE(eof);
+}
+
+TEST_P(DbTest, RecordsetErrors) {
+  Recordset rs;
+  DbError err;
+  std::string v;
+  bool eof;
+  long n;
+  EXPECT_FALSE(rs.MoveNext(&err));
+  EXPECT_EQ(err.code, kErrObjectClosed);
+  EXPECT_FALSE(rs.Eof(&eof, &err));
+  EXPECT_FALSE(rs.RecordCount(&n, &err));
+  ASSERT_TRUE(rs.Open(db_, "select i from t where id = 1", &err));
+  EXPECT_FALSE(rs.Field(3, &v, &err));
+  EXPECT_EQ(err.code, kErrItemNotFound);
+  EXPECT_FALSE(rs.Field("nope", &v, &err));
+  EXPECT_EQ(err.code, kErrItemNotFound);
+  ASSERT_TRUE(rs.MoveNext(&err));
+  EXPECT_FALSE(rs.MoveNext(&err));
+  EXPECT_EQ(err.code, kErrNoCurrentRecord);
+  EXPECT_FALSE(rs.Field(0, &v, &err));
+  // A failing open leaves the record set closed, its old rows gone.
+  EXPECT_FALSE(rs.Open(db_, "select * from missing_table", &err));
+  EXPECT_EQ(rs.State(), 0);
+  ASSERT_TRUE(rs.Open(db_, "select * from t where id > 5", &err));
+  ASSERT_TRUE(rs.Eof(&eof, &err));
+  EXPECT_TRUE(eof);
+}
+
+TEST_P(DbTest, DriverErrorsCarryCodeAndMessage) {
+  struct Case {
+    const char* sql;
+    const char* words;  // in the message
+  } cases[] = {{"selec 1", "syntax"}, {"select * from missing_table", "missing_table"}};
+  for (const auto& c : cases) {
+    DbError err;
+    Database::Result r;
+    EXPECT_FALSE(db_.query(c.sql, &r, &err)) << c.sql;
+    EXPECT_NE(err.code, 0) << c.sql;
+    std::string m = err.message;
+    for (auto& ch : m)
+      ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    EXPECT_NE(m.find(c.words), std::string::npos) << err.message;
+  }
+  DbError err;
+  Database::Result r;
+  db_.query("selec 1", &r, &err);
+  // SQLITE_ERROR; SQLSTATE 42601 packed six bits a character.
+  const int want = GetParam().name == "sqlite"       ? 1
+                   : GetParam().name == "postgresql" ? 16801924
+                                                     : err.code;
+  EXPECT_EQ(err.code, want);
+}
+
+TEST_P(DbTest, LongStatementsAreCancelled) {
+  if (GetParam().name == "odbc_sqlite")
+    GTEST_SKIP() << "the SQLite ODBC driver has no query timeout";
+  const std::string sql =
+      GetParam().settings.type == 3
+          ? "select pg_sleep(5)"
+          : "with recursive c(x) as (select 1 union all select x + 1 from c where x < 100000000) "
+            "select count(*) from c";
+  DbError err;
+  Database::Result r;
+  const auto start = std::chrono::steady_clock::now();
+  const bool ok = db_.query(sql, &r, &err);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(ok);
+  EXPECT_LT(took, std::chrono::seconds(4));
+  EXPECT_FALSE(err.message.empty());
+  // The connection is usable afterwards.
+  EXPECT_TRUE(db_.query("select 1", &r, &err)) << err.message;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DbTest, ::testing::ValuesIn(targets()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace callproc
