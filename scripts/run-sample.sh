@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs the main job: olvaro --headless answering calls
-# on the bundled sample flow, under simulated access, with the file database.
+# on the sample flow, under simulated access, with the file database. The
+# flow is compiled by flowdesigner from the sample project samples/flows/sample.src.
 # It prepares build/sample-run/ (configuration, flow, voices, database), starts
 # the runtime and places one demonstration call with keycall. Ctrl-C ends it.
 #   --no-demo   start the runtime without placing the demonstration call
@@ -16,13 +17,14 @@ for a in "$@"; do
 done
 
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build/debug -j"$(nproc)" --target olvaro keycall cpldump
+# sample_cpl compiles samples/flows/sample.src with flowdesigner.
+cmake --build build/debug -j"$(nproc)" --target olvaro keycall cpldump sample_cpl
 bin=$PWD/build/debug
 
 run=build/sample-run
 mkdir -p "$run/flows" "$run/voice"
 cp samples/sysconfig.ini "$run/"
-cp samples/flows/sample.cpl "$run/flows/"
+cp build/debug/samples/flows/sample.cpl "$run/flows/"
 cp samples/voice/*.voc samples/voice/*.qx "$run/voice/"
 bash samples/db/make_db.sh "$run/ivr.sqlite"
 port=$(sed -n 's/^keycallport=//p' "$run/sysconfig.ini")
@@ -39,7 +41,7 @@ if [ "$demo" -eq 1 ]; then
     kc call 0 13900001111   # welcome, cut short by #
     sleep 0.6; kc key 0 '#'
     sleep 0.8; kc key 0 2   # menu: 2 records a message
-    sleep 2.5; kc key 0 '#' # the recording ends; the flow ends
+    sleep 2.5; kc key 0 '#' # the recording ends; script "tally", then good-bye
   ) &
 fi
 cd "$run"

@@ -1,0 +1,337 @@
+#include "designer/chart/project_file.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "designer/chart/test_bytes.h"
+#include "platform/gbk.h"
+
+namespace chart {
+namespace {
+
+using testing::Bytes;
+constexpr int kNone = 9999999;
+
+class RecordingSink : public platform::MessageSink {
+ public:
+  void show(std::string_view caption, std::string_view text) override {
+    shown.push_back(std::string(caption) + "|" + std::string(text));
+  }
+  std::vector<std::string> shown;
+};
+
+TEST(ProjectFile, StartBlockOnly) {
+  Chart c;
+  const auto want = Bytes()
+                        .raw("1000")
+                        .i32(1)
+                        .i16(6)
+                        .i32(kNone)  // the start record, its exit unconnected
+                        .i32(100)
+                        .i32(100)
+                        .i32(0)  // no connections
+                        .u8(1)   // enabled
+                        .i32(0)  // empty note
+                        .v;
+  EXPECT_EQ(saveProject(c), want);
+}
+
+// Start -> script block with the default, hang-up and one named exit.
+Chart scriptChart() {
+  Chart c;
+  const int s = c.addBlock(48, 100, 200);
+  auto& b = static_cast<GCMD_DTC_SCRIPT&>(c.block(s));
+  b.script = "set i1, 1\r\ngotoout busy";
+  c.setScriptExits(s, {"busy"});
+  const int p = c.addBlock(41, 300, 400);
+  c.connect(0, 0, s, {});
+  c.connect(s, 0, p, {{106, 232}, {106, 300}, {306, 300}, {306, 394}});
+  c.connect(s, 1, p, {});
+  c.connect(s, 2, 0, {});
+  c.block(p).note = platform::utf8ToGbk("再见");
+  c.block(s).enabled = 0;
+  return c;
+}
+
+TEST(ProjectFile, ScriptBlockWithThreeNamedExits) {
+  Chart c = scriptChart();
+  const std::string def = defaultExitName(), hang = hangupExitName();
+  auto playRecord = Bytes().i16(41).zeros(528).i32(kNone).i32(kNone).i32(kNone).v;
+  const auto want = Bytes()
+                        .raw("1000")
+                        .i32(3)
+                        .i16(6)
+                        .i32(1)
+                        .i32(100)
+                        .i32(100)
+                        .i16(48)
+                        .i32(3)
+                        .i32(2)
+                        .text(def)
+                        .i32(2)
+                        .text(hang)
+                        .i32(0)
+                        .text("busy")
+                        .text("set i1, 1\r\ngotoout busy")
+                        .i32(100)
+                        .i32(200)
+                        .add(playRecord)
+                        .i32(300)
+                        .i32(400)
+                        .i32(4)  // connections
+                        .i32(2)
+                        .i32(0)
+                        .i32(1)
+                        .i32(0)
+                        .i32(106)
+                        .i32(132)
+                        .i32(106)
+                        .i32(194)
+                        .i32(4)
+                        .i32(1)
+                        .i32(2)
+                        .i32(0)
+                        .i32(106)
+                        .i32(232)
+                        .i32(106)
+                        .i32(300)
+                        .i32(306)
+                        .i32(300)
+                        .i32(306)
+                        .i32(394)
+                        .i32(2)
+                        .i32(1)
+                        .i32(2)
+                        .i32(1)
+                        .i32(118)
+                        .i32(232)
+                        .i32(306)
+                        .i32(394)
+                        .i32(2)
+                        .i32(1)
+                        .i32(0)
+                        .i32(2)
+                        .i32(130)
+                        .i32(232)
+                        .i32(106)
+                        .i32(94)
+                        .u8(1)
+                        .u8(0)
+                        .u8(1)
+                        .i32(0)
+                        .i32(0)
+                        .text(platform::utf8ToGbk("再见"))
+                        .v;
+  const auto got = saveProject(c);
+  EXPECT_EQ(got, want);
+
+  Chart back;
+  ASSERT_TRUE(loadProject(back, got, "s.src").ok());
+  ASSERT_EQ(back.blockCount(), 3);
+  const GELE& s = back.block(1);
+  ASSERT_EQ(s.exits.size(), 3u);
+  EXPECT_EQ(s.exits[0].name, def);
+  EXPECT_EQ(s.exits[1].name, hang);
+  EXPECT_EQ(s.exits[2].name, "busy");
+  EXPECT_EQ(s.exitImages,
+            (std::vector<std::string>{"SCRIPT_DEFAULT", "SCRIPT_HOOK", "SCRIPT_OUT"}));
+  // Every exit, the hang-up exit included, leads where its connection is drawn.
+  EXPECT_EQ(s.exits[0].target, 2);
+  EXPECT_EQ(s.exits[1].target, 2);
+  EXPECT_EQ(s.exits[2].target, 0);
+  EXPECT_EQ(static_cast<const GCMD_DTC_SCRIPT&>(s).script, "set i1, 1\r\ngotoout busy");
+  EXPECT_EQ(saveProject(back), got);
+}
+
+TEST(ProjectFile, EveryKindSurvivesARoundTrip) {
+  Chart c;
+  const int kinds[] = {40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53};
+  int i = 0;
+  for (int kind : kinds) {
+    const int b = c.addBlock(kind, 10 * i, 2000 + 7 * i);
+    GELE& g = c.block(b);
+    // Fill the parameters with a pattern; the exits are filled on save.
+    for (size_t k = 2; k < g.record.size(); ++k)
+      g.record[k] = static_cast<uint8_t>(k * 31 + kind);
+    g.note = platform::utf8ToGbk("说明" + std::to_string(kind));
+    g.enabled = i % 3 == 0 ? 0 : 1;
+    ++i;
+  }
+  for (int b = 0; b < c.blockCount() - 1; ++b)
+    c.connect(b, 0, b + 1, {{b, b}, {b, 500 + b}, {b + 1, 500 + b}, {b + 1, 1000}});
+  const auto bytes = saveProject(c);
+
+  Chart back;
+  ASSERT_TRUE(loadProject(back, bytes, "all.src").ok());
+  ASSERT_EQ(back.blockCount(), c.blockCount());
+  for (int b = 0; b < c.blockCount(); ++b) {
+    SCOPED_TRACE(b);
+    const GELE& x = c.block(b);
+    const GELE& y = back.block(b);
+    EXPECT_EQ(y.kind, x.kind);
+    EXPECT_EQ(y.left, x.left);
+    EXPECT_EQ(y.top, x.top);
+    EXPECT_EQ(y.note, x.note);
+    EXPECT_EQ(y.enabled, x.enabled);
+    EXPECT_EQ(y.record, x.recordWithExits());
+    ASSERT_EQ(y.exits.size(), x.exits.size());
+    for (size_t e = 0; e < x.exits.size(); ++e)
+      EXPECT_EQ(y.exits[e].target, x.exits[e].target);
+    const bool selected = x.kind == 40 || x.kind == 41 || x.kind == 42 || x.kind == 44 ||
+                          x.kind == 45 || x.kind == 46;
+    EXPECT_EQ(y.selected, selected ? 1 : 0);
+  }
+  ASSERT_EQ(back.connects.size(), c.connects.size());
+  for (size_t k = 0; k < c.connects.size(); ++k) {
+    EXPECT_EQ(back.connects[k].points, c.connects[k].points);
+    EXPECT_EQ(back.connects[k].source, c.connects[k].source);
+    EXPECT_EQ(back.connects[k].target, c.connects[k].target);
+    EXPECT_EQ(back.connects[k].exit, c.connects[k].exit);
+  }
+  EXPECT_EQ(saveProject(back), bytes);
+}
+
+TEST(ProjectFile, WrongMagicLeavesAnEmptyChart) {
+  for (std::string_view head : {"1001", "100", "", "1000"}) {
+    std::vector<uint8_t> bytes(head.begin(), head.end());
+    if (head == "1000") bytes = {'1', '0', '0', 'O'};
+    Chart c;
+    const LoadResult r = loadProject(c, bytes, "flow.cpl");
+    EXPECT_EQ(r.status, LoadStatus::kBadMagic) << head;
+    EXPECT_EQ(r.message, "flow.cpl文件格式错误");
+    EXPECT_EQ(c.blockCount(), 0);
+  }
+}
+
+TEST(ProjectFile, ShortFilesAreReadAsFarAsTheyGo) {
+  const auto full = saveProject(scriptChart());
+  const size_t noNotes = full.size() - (4 + 4 + 4 + 4);  // three notes, "再见" in 4 bytes
+  const size_t firstBlockEnd = 8 + 6 + 8;
+  struct Case {
+    size_t length;
+    LoadStatus status;
+    int blocks;
+    size_t connects;
+  };
+  const Case cases[] = {
+      {8, LoadStatus::kIncomplete, 0, 0},  // count only
+      {firstBlockEnd - 1, LoadStatus::kIncomplete, 0, 0},
+      {firstBlockEnd, LoadStatus::kIncomplete, 1, 0},  // one whole block
+      {noNotes - 3, LoadStatus::kIncomplete, 3, 4},    // enabled flags cut
+      {noNotes, LoadStatus::kOk, 3, 4},                // a file from before notes
+      {noNotes + 2, LoadStatus::kOk, 3, 4},            // less than a length left
+      {full.size() - 1, LoadStatus::kIncomplete, 3, 4},
+      {full.size(), LoadStatus::kOk, 3, 4},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.length);
+    Chart c;
+    const LoadResult r =
+        loadProject(c, std::span(full).first(std::min(k.length, full.size())), "s.src");
+    EXPECT_EQ(r.status, k.status);
+    EXPECT_EQ(c.blockCount(), k.blocks);
+    EXPECT_EQ(c.connects.size(), k.connects);
+  }
+  // No prefix crashes or reads outside the bytes (the sanitizers watch).
+  for (size_t n = 0; n <= full.size(); ++n) {
+    Chart c;
+    loadProject(c, std::span(full).first(n), "s.src");
+  }
+}
+
+TEST(ProjectFile, UnknownKindsAndStrayIndices) {
+  const auto bytes = Bytes()
+                         .raw("1000")
+                         .i32(3)
+                         .i16(7)  // not a kind: skipped, no body
+                         .i16(6)
+                         .i32(kNone)
+                         .i32(1)
+                         .i32(2)
+                         .i16(-1)  // nor this
+                         .i32(3)
+                         .i32(2)
+                         .i32(0)
+                         .i32(5)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(1)
+                         .i32(1)  // target 5
+                         .i32(2)
+                         .i32(0)
+                         .i32(0)
+                         .i32(3)
+                         .i32(0)
+                         .i32(0)
+                         .i32(1)
+                         .i32(1)  // exit 3
+                         .i32(2)
+                         .i32(-1)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(1)
+                         .i32(1)
+                         .u8(0)
+                         .v;
+  Chart c;
+  const LoadResult r = loadProject(c, bytes, "u.src");
+  EXPECT_EQ(r.status, LoadStatus::kOk) << r.message;
+  ASSERT_EQ(c.blockCount(), 1);
+  EXPECT_EQ(c.block(0).left, 1);
+  EXPECT_EQ(c.block(0).top, 2);
+  EXPECT_EQ(c.block(0).enabled, 0);
+  EXPECT_TRUE(c.connects.empty());
+
+  // Negative counts and lengths are damage, not huge reads.
+  for (const auto& bad :
+       {Bytes().raw("1000").i32(-1).v, Bytes().raw("1000").i32(1).i16(48).i32(1).i32(0).i32(-5).v,
+        Bytes().raw("1000").i32(1).i16(48).i32(0).i32(0x7fffffff).v,
+        Bytes().raw("1000").i32(0).i32(1).i32(-2).v}) {
+    Chart d;
+    EXPECT_EQ(loadProject(d, bad, "bad.src").status, LoadStatus::kIncomplete);
+  }
+}
+
+TEST(ProjectFile, Files) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("chart_project_test_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = (dir / "a.src").string();
+  Chart c = scriptChart();
+  c.modified = true;
+  ASSERT_TRUE(saveProjectFile(c, path));
+  EXPECT_FALSE(c.modified);
+
+  Chart back;
+  EXPECT_TRUE(loadProjectFile(back, path).ok());
+  EXPECT_EQ(back.fileName, path);
+  EXPECT_EQ(saveProject(back), saveProject(c));
+
+  // A compiled flow offered as a project: the box, an empty chart, the name kept.
+  {
+    std::FILE* f = std::fopen((dir / "b.cpl").c_str(), "wb");
+    std::fputs("1001\1\0\0\0", f);
+    std::fclose(f);
+  }
+  RecordingSink sink;
+  Chart wrong;
+  const std::string cpl = (dir / "b.cpl").string();
+  EXPECT_EQ(loadProjectFile(wrong, cpl, &sink).status, LoadStatus::kBadMagic);
+  EXPECT_EQ(sink.shown, std::vector<std::string>{"IVR流程编辑器|" + cpl + "文件格式错误"});
+  EXPECT_EQ(wrong.blockCount(), 0);
+  EXPECT_EQ(wrong.fileName, "未命名");
+
+  EXPECT_EQ(loadProjectFile(wrong, (dir / "missing.src").string()).status, LoadStatus::kCannotOpen);
+  EXPECT_EQ(loadProjectFile(wrong, dir.string()).status, LoadStatus::kCannotOpen);
+  EXPECT_FALSE(saveProjectFile(c, (dir / "no" / "such.src").string()));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace chart

@@ -1,0 +1,196 @@
+// Draws the sample project samples/flows/sample.src with the chart editor's
+// own functions: blocks placed, parameters set as their dialogs store them,
+// scripts confirmed through the compiler as the script editor does, and
+// connections drawn from exits to ports along right-angle routes.
+//   make_sample_project OUT.src
+//
+// The flow: welcome (cut short by #) -> menu. Key 1: key input of four
+// digits -> script "check" -> the number spoken back, or the menu again, or
+// good-bye. Key 2: a recorded message -> script "tally" -> good-bye.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "designer/chart/geometry.h"
+#include "designer/chart/project_file.h"
+#include "designer/compiler/tparser.h"
+#include "flowfile/blockrecords.h"
+#include "flowfile/bytes.h"
+#include "platform/gbk.h"
+
+using namespace chart;
+using namespace cpl;
+
+namespace {
+
+Chart flow;
+
+void putText(GELE& b, int at, const std::string& utf8) {
+  const std::string gbk = platform::utf8ToGbk(utf8);
+  std::memcpy(&b.record[at], gbk.data(), gbk.size());
+}
+// A text operand (text-or-number or text of n) holding a string constant.
+void textConst(GELE& b, int at, const std::string& utf8) {
+  b.record[at] = kOpStr;
+  putText(b, at + 2, utf8);
+}
+void number(GELE& b, int at, int32_t v) {
+  b.record[at] = kOpInt;
+  putI32(b.record, at + 2, v);
+}
+
+int place(int kind, int left, int top, const char* note) {
+  const int i = flow.addBlock(kind, left, top);
+  flow.block(i).note = platform::utf8ToGbk(note);
+  return i;
+}
+
+// Sets the script and confirms it as the script editor does: the exits are
+// the names its gotoout commands use.
+void confirmScript(int b, const std::string& utf8) {
+  auto& s = static_cast<GCMD_DTC_SCRIPT&>(flow.block(b));
+  s.script = platform::utf8ToGbk(utf8);
+  compiler::TParser parser;
+  parser.setSource(compiler::splitLines(s.script));
+  if (!parser.compile()) {
+    std::fprintf(stderr, "make_sample_project: script of block %d: %s\n", b,
+                 parser.error().text.c_str());
+    std::exit(1);
+  }
+  flow.setScriptExits(b, parser.exitNames());
+}
+
+int exitNamed(int b, const char* name) {
+  const auto& exits = flow.block(b).exits;
+  for (size_t i = 0; i < exits.size(); ++i)
+    if (exits[i].name == platform::utf8ToGbk(name)) return static_cast<int>(i);
+  std::fprintf(stderr, "make_sample_project: block %d has no exit %s\n", b, name);
+  std::exit(1);
+}
+
+// Drags from exit `e` of block `from` to the port of block `to`.
+void draw(int from, int e, int to) {
+  const TMYPoint start = flow.block(from).exitAnchor(e);
+  TMYPoint port;
+  const TMYPoint drop = flow.block(to).inputAnchor();
+  const int code = flow.block(to).hitTest(drop.x, drop.y, &port);
+  Polyline route = proposeRoute(start, drop, from == to ? std::nullopt : std::optional(port));
+  simplify(route);
+  if (flow.dropConnection(from, e, to, code, route) < 0) {
+    std::fprintf(stderr, "make_sample_project: cannot connect %d.%d to %d\n", from, e, to);
+    std::exit(1);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
+    std::fprintf(argc == 2 ? stdout : stderr, "usage: make_sample_project OUT.src\n");
+    return argc == 2 ? 0 : 2;
+  }
+  flow.block(0).note = platform::utf8ToGbk("来电");
+
+  const int welcome = place(kKindPlayVoice, 100, 180, "欢迎语,按#跳过");
+  textConst(flow.block(welcome), PlayVoiceRecord::kVoiceFile, "welcome.voc");
+  number(flow.block(welcome), PlayVoiceRecord::kVoiceType, 0);
+  textConst(flow.block(welcome), PlayVoiceRecord::kInterruptKeys, "#");
+  flow.block(welcome).record[PlayVoiceRecord::kPlayChannel] = kOpSys;
+  flow.block(welcome).record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+
+  const int menu = place(kKindDigit, 100, 260, "主菜单:1输入号码,2留言");
+  textConst(flow.block(menu), DigitRecord::kPrompt, "menu.voc");
+  number(flow.block(menu), DigitRecord::kVoiceType, 0);
+  number(flow.block(menu), DigitRecord::kReplays, 2);
+  number(flow.block(menu), DigitRecord::kWaitAfter, 5000);
+
+  const int input = place(kKindInput, 100, 380, "输入四位号码到S1");
+  textConst(flow.block(input), InputRecord::kPrompt, "input.voc");
+  number(flow.block(input), InputRecord::kVoiceType, 0);
+  number(flow.block(input), InputRecord::kDigitCount, 4);
+  flow.block(input).record[InputRecord::kEndKey] = kOpStr;
+  putText(flow.block(input), InputRecord::kEndKey + 2, "#");
+  flow.block(input).record[InputRecord::kDigitsVar] = 1;
+  number(flow.block(input), InputRecord::kRepeat, 1);
+  number(flow.block(input), InputRecord::kDigitWait, 5000);
+
+  const int check = place(kKindScript, 100, 460, "检查号码");
+  confirmScript(check,
+                "// S1: the digits keyed in\r\n"
+                "strlen i1, s1\r\n"
+                "if i1 < 4 goto again\r\n"
+                "s2i s1, i2\r\n"
+                "set i3, i2\r\n"
+                "mul i3, 3\r\n"
+                "sub i3, 2\r\n"
+                "div i3, 4\r\n"
+                "i2s i3, s3\r\n"
+                "set s2, \"号码\"\r\n"
+                "strcat s2, s1\r\n"
+                "strcat s2, \"=\"\r\n"
+                "strcat s2, s3\r\n"
+                "print s2\r\n"
+                "if i2 > 5000 goto big\r\n"
+                "gotoout small\r\n"
+                "big: gotoout large\r\n"
+                "again: gotoout retry");
+
+  const int record = place(kKindRecord, 400, 380, "留言,按#结束");
+  textConst(flow.block(record), RecordRecord::kFile, "msg.voc");
+  textConst(flow.block(record), RecordRecord::kStopKeys, "#");
+  number(flow.block(record), RecordRecord::kLength, 30);
+
+  const int speak = place(kKindPlayTts, 100, 560, "读出号码");
+  number(flow.block(speak), PlayTtsRecord::kPlayType, 3);
+  flow.block(speak).record[PlayTtsRecord::kContent] = kOpS;
+  flow.block(speak).record[PlayTtsRecord::kContent + 1] = 1;
+
+  const int bye = place(kKindPlayVoice, 400, 640, "再见");
+  textConst(flow.block(bye), PlayVoiceRecord::kVoiceFile, "bye.voc");
+  number(flow.block(bye), PlayVoiceRecord::kVoiceType, 0);
+  textConst(flow.block(bye), PlayVoiceRecord::kInterruptKeys, "N");
+  flow.block(bye).record[PlayVoiceRecord::kPlayChannel] = kOpSys;
+  flow.block(bye).record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+
+  const int tally = place(kKindScript, 400, 460, "留言计数");
+  confirmScript(tally,
+                "// count to three, then say good-bye\r\n"
+                "set i6, 0\r\n"
+                "loop: add i6, 1\r\n"
+                "if i6 < 3 goto loop\r\n"
+                "set s4, \"留言\"\r\n"
+                "i2s i6, s5\r\n"
+                "strcat s4, s5\r\n"
+                "strtrim s4\r\n"
+                "print s4\r\n"
+                "if i6 = 3 goto done\r\n"
+                "gotoout again\r\n"
+                "done: gotoout goodbye");
+
+  draw(0, 0, welcome);
+  draw(welcome, 0, menu);  // ended or cut short
+  draw(welcome, 1, menu);  // could not play
+  draw(menu, 1, input);
+  draw(menu, 2, record);
+  draw(menu, 12, bye);  // no key
+  draw(input, 0, check);
+  draw(input, 1, bye);  // timed out
+  draw(check, 0, bye);  // default exit
+  draw(check, exitNamed(check, "small"), speak);
+  draw(check, exitNamed(check, "large"), bye);
+  draw(check, exitNamed(check, "retry"), menu);
+  draw(record, 0, tally);
+  draw(record, 1, bye);
+  draw(speak, 0, bye);
+  draw(tally, 0, bye);
+  draw(tally, exitNamed(tally, "goodbye"), bye);
+  draw(tally, exitNamed(tally, "again"), menu);
+  flow.deselectAll();
+
+  if (!saveProjectFile(flow, argv[1])) {
+    std::fprintf(stderr, "make_sample_project: cannot write %s: %s\n", argv[1],
+                 std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
