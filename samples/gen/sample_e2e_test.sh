@@ -27,7 +27,7 @@ rc=$?
 # 2. The runtime with the sample configuration, on a free KeyCall port.
 sed 's/^keycallport=.*/keycallport=0/' "$samples/sysconfig.ini" >"$work/sysconfig.ini"
 cp "$samples"/voice/*.voc "$samples"/voice/*.qx "$work/voice/"
-: >"$work/ivr.sqlite"
+bash "$samples/db/make_db.sh" "$work/ivr.sqlite" || { say "cannot create the database"; exit 1; }
 (cd "$work" && exec "$olvaro" --headless >out.log 2>err.log) &
 pid=$!
 
@@ -88,6 +88,12 @@ waitfor "通道1=>(8:7)Print S4=留言3"
 waitfor "通道1=>(7:0)GotoOut 7"
 waitfor "通道1=>(7)PlayVoc正常结束" 5
 waitfor "通道1复位" 5
+
+# The scripts wrote the call record of the first call and the message of the
+# second into the database.
+rows=$(sqlite3 "$work/ivr.sqlite" "select count(*) from T_CallRecord where CalledNo='8888';
+  select RecordName from T_LeaveWord")
+[ "$rows" = "$(printf '1\n.\\voice\\msg.voc')" ] || { say "database rows: '$rows'"; fail=1; }
 
 # Every block of the flow was entered by one call or the other.
 for b in 1 2 3 4 5 6 7 8; do
