@@ -131,4 +131,38 @@ std::string utf8ToGbk(std::string_view utf8) {
   return conv.run(utf8, "?", utf8SeqLen);
 }
 
+namespace {
+template <bool kUpper>
+void mapAsciiCase(std::string& s) {
+  for (size_t i = 0; i < s.size(); ++i) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b >= 0x81 && b <= 0xFE && i + 1 < s.size()) {
+      ++i;  // a lead byte: its trail byte is part of the same character
+      continue;
+    }
+    if (kUpper && b >= 'a' && b <= 'z') s[i] = static_cast<char>(b - 'a' + 'A');
+    if (!kUpper && b >= 'A' && b <= 'Z') s[i] = static_cast<char>(b - 'A' + 'a');
+  }
+}
+}  // namespace
+
+void gbkAsciiLowerInPlace(std::string& s) {
+  mapAsciiCase<false>(s);
+}
+void gbkAsciiUpperInPlace(std::string& s) {
+  mapAsciiCase<true>(s);
+}
+
+std::string gbkAsciiLower(std::string_view s) {
+  std::string out(s);
+  gbkAsciiLowerInPlace(out);
+  return out;
+}
+
+std::string gbkAsciiUpper(std::string_view s) {
+  std::string out(s);
+  gbkAsciiUpperInPlace(out);
+  return out;
+}
+
 }  // namespace platform

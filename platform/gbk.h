@@ -13,4 +13,11 @@ std::string gbkToUtf8(std::string_view gbk);
 std::string utf8ToGbk(std::string_view utf8);
 bool isValidUtf8(std::string_view s);
 
+// ASCII letters of GBK text to lower or upper case. The trail byte of a
+// double-byte character can look like a letter and is left alone.
+void gbkAsciiLowerInPlace(std::string& s);
+void gbkAsciiUpperInPlace(std::string& s);
+std::string gbkAsciiLower(std::string_view s);
+std::string gbkAsciiUpper(std::string_view s);
+
 }  // namespace platform

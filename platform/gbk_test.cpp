@@ -29,6 +29,21 @@ TEST(Gbk, BadInputIsReplacedNotLost) {
   EXPECT_EQ(utf8ToGbk("a\xE4\xB8z"), "a?z");
 }
 
+TEST(Gbk, AsciiCaseLeavesDoubleByteCharactersWhole) {
+  struct Case {
+    std::string in, lower, upper;
+  } cases[] = {
+      {"SeT i1", "set i1", "SET I1"},
+      {"\x81\x41Z", "\x81\x41z", "\x81\x41Z"},  // 0x41 is a trail byte here, not 'A'
+      {"a\x81", "a\x81", "A\x81"},              // a lead byte at the end stands alone
+      {utf8ToGbk("欢迎Voc"), utf8ToGbk("欢迎voc"), utf8ToGbk("欢迎VOC")},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(gbkAsciiLower(c.in), c.lower) << c.in;
+    EXPECT_EQ(gbkAsciiUpper(c.in), c.upper) << c.in;
+  }
+}
+
 TEST(Gbk, Utf8Validation) {
   struct Case {
     const char* s;

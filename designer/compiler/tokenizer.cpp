@@ -1,5 +1,7 @@
 #include "designer/compiler/tokenizer.h"
 
+#include "platform/gbk.h"
+
 namespace compiler {
 
 std::string foldLine(std::string_view line) {
@@ -10,14 +12,7 @@ std::string foldLine(std::string_view line) {
 
 void foldLine(std::string_view line, std::string& out) {
   out.assign(line);
-  for (size_t i = 0; i < out.size(); ++i) {
-    const auto b = static_cast<unsigned char>(out[i]);
-    if (b >= 0x81 && b <= 0xFE && i + 1 < out.size()) {
-      ++i;  // skip the trail byte of a double-byte character
-    } else if (b >= 'A' && b <= 'Z') {
-      out[i] = static_cast<char>(b - 'A' + 'a');
-    }
-  }
+  platform::gbkAsciiLowerInPlace(out);
 }
 
 LineKind classifyLine(std::string_view line) {

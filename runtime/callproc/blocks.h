@@ -36,8 +36,4 @@ bool keyStops(int k, std::string_view keys);
 // when it plays nothing.
 const char* combinedSymbolFile(char symbol, int playType);
 
-// ASCII upper/lower case of GBK text, leaving double-byte characters whole.
-std::string gbkUpper(std::string_view s);
-std::string gbkLower(std::string_view s);
-
 }  // namespace callproc

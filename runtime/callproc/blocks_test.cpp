@@ -128,8 +128,6 @@ TEST_F(BlockTest, VoiceFileResolution) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(resolveVoiceFile(rt_, 0, c.name), c.want) << c.name;
-  // Trail bytes of double-byte characters are never case-folded.
-  EXPECT_EQ(gbkLower("\x81\x41Z"), "\x81\x41z");
 }
 
 // ---- voice playback (41) ----------------------------------------------------

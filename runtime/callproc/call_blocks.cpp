@@ -25,7 +25,7 @@ void runRecord(Runtime& rt, int c) {
     b.st.limit = b.number(R::kLength) * 1000;
     b.startTimer();
     const std::string file = b.text(R::kFile, R::kFileSize);
-    b.st.text = gbkUpper(b.text(R::kStopKeys, R::kStopKeysSize));
+    b.st.text = platform::gbkAsciiUpper(b.text(R::kStopKeys, R::kStopKeysSize));
     const std::string path = resolveVoiceFile(rt, c, file);
     b.status(kStatusRecording);
     b.cti().CTIStopPlayFile(c, b.mode());

@@ -10,35 +10,10 @@ namespace callproc {
 
 namespace {
 constexpr int kStatusPlaying = 2;
-
-bool isLead(unsigned char b) {
-  return b >= 0x81 && b <= 0xFE;
-}
-
-template <typename F>
-std::string mapAscii(std::string_view s, F f) {
-  std::string out(s);
-  for (size_t i = 0; i < out.size(); ++i) {
-    unsigned char b = static_cast<unsigned char>(out[i]);
-    if (isLead(b) && i + 1 < out.size()) {
-      ++i;  // the trail byte of a double-byte character may look like a letter
-      continue;
-    }
-    out[i] = static_cast<char>(f(b));
-  }
-  return out;
-}
 }  // namespace
 
-std::string gbkUpper(std::string_view s) {
-  return mapAscii(s, [](unsigned char b) { return b >= 'a' && b <= 'z' ? b - 32 : b; });
-}
-std::string gbkLower(std::string_view s) {
-  return mapAscii(s, [](unsigned char b) { return b >= 'A' && b <= 'Z' ? b + 32 : b; });
-}
-
 bool keyStops(int k, std::string_view keys) {
-  const std::string kk = gbkUpper(keys);
+  const std::string kk = platform::gbkAsciiUpper(keys);
   const char key = static_cast<char>(std::toupper(static_cast<unsigned char>(k)));
   if (kk == "?") return true;
   if (key >= '0' && key <= '9' && kk == "D") return true;
@@ -46,7 +21,7 @@ bool keyStops(int k, std::string_view keys) {
 }
 
 std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name) {
-  std::string n = gbkLower(name.substr(0, std::min<size_t>(name.size(), 255)));
+  std::string n = platform::gbkAsciiLower(name.substr(0, std::min<size_t>(name.size(), 255)));
   if (n.size() >= 2 && n[0] == 's' &&
       std::all_of(n.begin() + 1, n.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
     int r = 0;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/gbk.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -12,25 +13,6 @@ namespace {
 
 bool isBlank(char ch) {
   return ch == ' ' || (ch >= '\t' && ch <= '\r');
-}
-
-// A GBK lead byte: the byte after it belongs to the same character.
-bool isLeadByte(unsigned char ch) {
-  return ch >= 0x81 && ch <= 0xFE;
-}
-
-// Changes single-byte letters only; the trail byte of a double-byte
-// character may look like a letter and is left alone.
-void changeCase(std::string& s, bool upper) {
-  for (size_t i = 0; i < s.size(); ++i) {
-    const unsigned char ch = static_cast<unsigned char>(s[i]);
-    if (isLeadByte(ch) && i + 1 < s.size()) {
-      ++i;
-      continue;
-    }
-    if (upper && ch >= 'a' && ch <= 'z') s[i] = static_cast<char>(ch - 'a' + 'A');
-    if (!upper && ch >= 'A' && ch <= 'Z') s[i] = static_cast<char>(ch - 'A' + 'a');
-  }
 }
 
 // Field `field` (from 0) of `source` split at `sep`. The separator is
@@ -145,10 +127,10 @@ void execString(ScriptRun& run) {
     }
 
     case cpl::kStrupper:
-      changeCase(r.S[o[0].reg], true);
+      platform::gbkAsciiUpperInPlace(r.S[o[0].reg]);
       return run.stepLine("StrUpper S%d", o[0].reg);
     case cpl::kStrlower:
-      changeCase(r.S[o[0].reg], false);
+      platform::gbkAsciiLowerInPlace(r.S[o[0].reg]);
       return run.stepLine("StrLower S%d", o[0].reg);
 
     default: {  // strparse
