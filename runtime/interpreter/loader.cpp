@@ -39,6 +39,13 @@ class Reader {
   size_t pos_ = 0;
 };
 
+// "1001" (written by the designer) or "1002" (548-byte sections).
+bool knownMagic(std::span<const uint8_t> file) {
+  if (file.size() < 4) return false;
+  const std::string_view m(reinterpret_cast<const char*>(file.data()), 4);
+  return m == cpl::kMagic1001 || m == cpl::kMagic1002;
+}
+
 LoadCode fail(ParsedFlow& out, LoadCode code, std::string why) {
   out.problem = std::move(why);
   return code;
@@ -52,9 +59,8 @@ LoadCode parseCompiledFlow(std::span<const uint8_t> file, ParsedFlow& out) {
   std::span<const uint8_t> magic;
   if (!r.take(4, &magic)) return fail(out, kLoadBadMagic, "file shorter than its 4-byte magic");
   out.magic.assign(magic.begin(), magic.end());
+  if (!knownMagic(file)) return fail(out, kLoadBadMagic, "unknown magic (not 1001 or 1002)");
   const bool v1001 = out.magic == cpl::kMagic1001;
-  if (!v1001 && out.magic != cpl::kMagic1002)
-    return fail(out, kLoadBadMagic, "unknown magic (not 1001 or 1002)");
 
   int32_t n = 0;
   if (!r.i32(&n)) return fail(out, kLoadShortFile, "file ends before the block count");
@@ -129,9 +135,7 @@ LoadCode loadCompiledFlow(FlowTable& table, const std::string& path, const std::
 
   // Magic first, then the slot, then the banks, as callers have always seen
   // the codes come.
-  if (bytes.size() < 4 || (std::string(bytes.begin(), bytes.begin() + 4) != cpl::kMagic1001 &&
-                           std::string(bytes.begin(), bytes.begin() + 4) != cpl::kMagic1002))
-    return kLoadBadMagic;
+  if (!knownMagic(bytes)) return kLoadBadMagic;
   if (slot < 0 || slot >= kFlowSlots) return kLoadSlotOutOfRange;
   {
     std::lock_guard lock(table.mutex());
