@@ -4,32 +4,13 @@
 #   olvaro_e2e_test.sh OLVARO KEYCALL MAKE_FLOWS VOICE_DIR SCHEMA_SQL
 set -u
 olvaro=$1 keycall=$2 makeflows=$3 voices=$4 schema=$5
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-say() { echo "e2e: $*"; }
+e2e_name=e2e
+source "$(dirname "$0")/../../tools/e2e_lib.sh"
 
 mkdir -p "$work/flows" "$work/voice"
 "$makeflows" "$work/flows" || exit 1
 cp "$voices"/*.voc "$voices"/*.qx "$work/voice/"
 : >"$work/ivr.sqlite"
-
-# waitfor TEXT [SECONDS]: until the log holds a line ending in TEXT.
-waitfor() {
-  local n=$(( ${2:-10} * 20 ))
-  for ((i = 0; i < n; i++)); do
-    grep -qF -- "=>$1" "$work/out.log" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  say "no line '$1' within ${2:-10} s"
-  fail=1
-  return 1
-}
 
 # start FLOW: writes sysconfig.ini for the flow and starts the runtime.
 start() {
@@ -62,24 +43,9 @@ cnt=1
 num0=8888
 ivrindex0=0
 INI
-  rm -f "$work/out.log"  # so that no line of an earlier run is taken for this one
-  (cd "$work" && exec "$olvaro" --headless >out.log 2>err.log) &
-  pid=$!
-  waitfor "ivr流程解释线程开始执行" || return 1
-  port=$(grep -o 'KeyCall UDP端口[0-9]*成功' "$work/out.log" | grep -o '[0-9]*')
-  [ -n "$port" ] || { say "no KeyCall port in the log"; fail=1; return 1; }
+  start_olvaro
 }
 
-stop() {
-  [ "$fail" -eq 0 ] || { say "log so far:"; cat "$work/out.log"; }
-  kill -TERM "$pid"
-  wait "$pid"
-  local rc=$?
-  pid=
-  [ "$rc" -eq 0 ] || { say "olvaro exited $rc after SIGTERM"; fail=1; }
-}
-
-kc() { "$keycall" --port "$port" "$@" || { say "keycall $* failed"; fail=1; }; }
 
 # 1. Answer, start block, reset.
 if start start_only.cpl; then
@@ -94,7 +60,7 @@ if start start_only.cpl; then
   if grep -vqE '^[0-9]{2}:[0-9]{2}:[0-9]{2}\([ 0-9]{3}\)=>' "$work/out.log"; then
     say "a line without the time prefix"; fail=1
   fi
-  stop
+  stop_olvaro
 fi
 
 # 2. Playback, keys, key input and record through a whole flow.
@@ -116,7 +82,7 @@ if start telephony.cpl; then
   waitfor "通道1=>(5)PlayVoc正常结束" 5
   waitfor "通道1复位"
   [ -s "$work/voice/rec.voc" ] || { say "no recording written"; fail=1; }
-  stop
+  stop_olvaro
 fi
 
 # 3. An extension call: ring, answer, talk, hang-up; then a forwarded one.
@@ -139,7 +105,7 @@ if start extension.cpl; then
   kc key 1 8002 --gap 120
   waitfor "通道1=>被叫分机8002设置了呼叫转移,转移号码13900001111"
   waitfor "通道1复位" 5
-  stop
+  stop_olvaro
 fi
 
 # 4. A flow that writes the call's record into the database.
@@ -151,7 +117,7 @@ if start callrecord.cpl; then
   waitfor "通道1复位"
   row=$(sqlite3 "$work/ivr.sqlite" "select CallerNo || ',' || CalledNo || ',' || length(CallID) from T_CallRecord")
   [ "$row" = "13900002222,8888,16" ] || { say "call record row: '$row'"; fail=1; }
-  stop
+  stop_olvaro
 fi
 
 # 5. Start-up failures and arguments.

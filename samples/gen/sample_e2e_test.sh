@@ -5,15 +5,8 @@
 #   sample_e2e_test.sh FLOWDESIGNER OLVARO KEYCALL SAMPLES_DIR
 set -u
 designer=$1 olvaro=$2 keycall=$3 samples=$4
-work=$(mktemp -d)
-pid=
-cleanup() {
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail=0
-say() { echo "sample e2e: $*"; }
+e2e_name="sample e2e"
+source "$(dirname "$0")/../../tools/e2e_lib.sh"
 
 # 1. Compile the project as the build does, next to it by default.
 mkdir -p "$work/flows" "$work/voice"
@@ -28,25 +21,7 @@ rc=$?
 sed 's/^keycallport=.*/keycallport=0/' "$samples/sysconfig.ini" >"$work/sysconfig.ini"
 cp "$samples"/voice/*.voc "$samples"/voice/*.qx "$work/voice/"
 bash "$samples/db/make_db.sh" "$work/ivr.sqlite" || { say "cannot create the database"; exit 1; }
-(cd "$work" && exec "$olvaro" --headless >out.log 2>err.log) &
-pid=$!
-
-# waitfor TEXT [SECONDS]: until the log holds a line ending in TEXT.
-waitfor() {
-  local n=$(( ${2:-10} * 20 ))
-  for ((i = 0; i < n; i++)); do
-    grep -qF -- "=>$1" "$work/out.log" 2>/dev/null && return 0
-    sleep 0.05
-  done
-  say "no line '$1' within ${2:-10} s"
-  fail=1
-  return 1
-}
-kc() { "$keycall" --port "$port" "$@" || { say "keycall $* failed"; fail=1; }; }
-
-waitfor "ivr流程解释线程开始执行" || { cat "$work/out.log" "$work/err.log"; exit 1; }
-port=$(grep -o 'KeyCall UDP端口[0-9]*成功' "$work/out.log" | grep -o '[0-9]*')
-[ -n "$port" ] || { say "no KeyCall port in the log"; exit 1; }
+start_olvaro || exit 1
 
 # 3. Key 1: welcome cut short, menu, four digits, script "check", the
 # number spoken back, good-bye.
@@ -100,11 +75,6 @@ for b in 1 2 3 4 5 6 7 8; do
   grep -qE "=>\(($b|$b:[0-9]+)\)" "$work/out.log" || { say "block $b never reached"; fail=1; }
 done
 
-[ "$fail" -eq 0 ] || { say "log:"; cat "$work/out.log"; }
-kill -TERM "$pid"
-wait "$pid"
-rc=$?
-pid=
-[ "$rc" -eq 0 ] || { say "olvaro exited $rc after SIGTERM"; fail=1; }
+stop_olvaro
 [ "$fail" -eq 0 ] && say "all passed"
 exit $fail
