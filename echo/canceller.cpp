@@ -32,9 +32,11 @@ void reset(State& s) {
   std::memset(s.raw, 0, sizeof s.raw);
   std::memset(s.filtered, 0, sizeof s.filtered);
   std::memset(s.block_peaks, 0, sizeof s.block_peaks);
-  s.departing = 0;
-  // The deferred update belongs to the weights just cleared.
-  s.pending = false;
+  // The deferred updates and the pass belong to the weights just cleared; the
+  // correlations to the histories.
+  s.pending = 0;
+  s.calls = s.call = 0;
+  std::memset(s.correlation, 0, sizeof s.correlation);
 }
 
 bool detect(State& s, float captured, float reference) {
@@ -56,12 +58,27 @@ bool detect(State& s, float captured, float reference) {
   return !(s.peak < kSilentPeak) && s.hangover == 0;
 }
 
+namespace {
+
+// Applies the deferred updates to the weights and forms the block's outputs
+// from them; lags 0 only applies.
+void runPass(State& s, const Kernels& k, int lags) {
+  const float* xf[kBlock];
+  for (int j = 0; j < s.pending; ++j)
+    xf[j] = s.filtered + s.pending_at[j];
+  k.pass[s.pending][lags](s.weights, xf, s.pending_step, s.raw + s.position, s.ahead);
+  s.pending = 0;
+}
+
+void settle(State& s, const Kernels& k) {
+  if (s.pending > 0) runPass(s, k, 0);
+  s.calls = s.call = 0;
+}
+
+}  // namespace
+
 void settle(State& s) {
-  if (!s.pending) return;
-  // The deferred update belongs to the window one entry older than the current
-  // one; process() settles before the block copy, so position + 1 is valid.
-  bestKernels().update(s.weights, s.filtered + s.position + 1, s.pending_step);
-  s.pending = false;
+  settle(s, bestKernels());
 }
 
 int process(State& s, int captured, int reference) {
@@ -76,22 +93,40 @@ int process(State& s, int captured, int reference, const Kernels& k) {
   const int pos = s.position;
   s.raw[pos] = ref;
   s.filtered[pos] = preFilter(ref, s.ref_prev_in, s.ref_prev_out);
-
-  // One pass applies the previous call's update and forms this call's output.
-  double echo;
-  if (s.pending) {
-    echo = k.update_dot(s.weights, s.filtered + pos + 1, s.pending_step, s.raw + pos);
-    s.pending = false;
-  } else {
-    echo = k.dot(s.weights, s.raw + pos);
+  for (int l = 1; l < kBlock; ++l) {
+    s.correlation[l] += static_cast<double>(s.filtered[pos + l]) * s.raw[pos] -
+                        static_cast<double>(s.filtered[pos + l + kTaps]) * s.raw[pos + kTaps];
   }
+
+  double echo;
+  if (s.call == s.calls) {
+    // A new block, as long as the window does not reach the block copy. The
+    // samples of its later calls are not here yet: zero while the pass runs.
+    const int lags = std::min(kBlock, pos + 1);
+    for (int j = 1; j < lags; ++j)
+      s.raw[pos - j] = 0;
+    runPass(s, k, lags);
+    for (int i = 0; i < lags; ++i)
+      s.lead[i] = s.weights[i];
+    s.calls = lags;
+    s.call = 0;
+    echo = s.ahead[0];
+  } else {
+    const int j = s.call;
+    echo = s.ahead[j];
+    for (int i = 0; i < j; ++i)
+      echo += s.lead[i] * s.raw[pos + i];
+    for (int q = 0; q < s.pending; ++q)
+      echo += static_cast<double>(s.pending_step[q]) * s.correlation[j - s.pending_call[q]];
+  }
+  const int call = s.call++;
   const float err = static_cast<float>(static_cast<double>(cap) - echo);
 
   if (adapt) {
     const float err_f = preFilter(err, s.err_prev_in, s.err_prev_out);
     if (s.adapted_last) {
       const double newest = s.filtered[pos];
-      const double left = pos == kSlack ? s.departing : s.filtered[pos + kTaps];
+      const double left = s.filtered[pos + kTaps];
       s.power = static_cast<float>(static_cast<double>(s.power) + newest * newest - left * left);
     } else {
       s.power = static_cast<float>(k.sum_squares(s.filtered + pos));
@@ -101,24 +136,27 @@ int process(State& s, int captured, int reference, const Kernels& k) {
     if (s.power > 0) {
       const double step = kStepNumerator / s.power * err_f;
       if (step > kStepLimit || step < -kStepLimit) {
+        // The rest of the block starts from zero weights.
         std::memset(s.weights, 0, sizeof s.weights);
+        std::memset(s.ahead, 0, sizeof s.ahead);
+        std::memset(s.lead, 0, sizeof s.lead);
+        s.pending = 0;
       } else {
-        s.pending = true;
-        s.pending_step = static_cast<float>(step);
+        s.pending_step[s.pending] = static_cast<float>(step);
+        s.pending_at[s.pending] = pos;
+        s.pending_call[s.pending] = call;
+        ++s.pending;
       }
     }
   }
   s.adapted_last = adapt;
 
   if (--s.position < 0) {
-    // The update must use the window before it moves.
-    if (s.pending) {
-      k.update(s.weights, s.filtered + pos, s.pending_step);
-      s.pending = false;
-    }
-    s.departing = s.filtered[kTaps - 1];
-    std::memmove(s.raw + kSlack + 1, s.raw, (kTaps - 1) * sizeof(float));
-    std::memmove(s.filtered + kSlack + 1, s.filtered, (kTaps - 1) * sizeof(float));
+    // The last block ends here (it stopped at position 0); its updates must
+    // use the window before it moves.
+    settle(s, k);
+    std::memmove(s.raw + kSlack + 1, s.raw, (kTaps - 1 + kTail) * sizeof(double));
+    std::memmove(s.filtered + kSlack + 1, s.filtered, (kTaps - 1 + kTail) * sizeof(float));
     s.position = kSlack;
   }
 

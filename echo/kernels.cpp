@@ -29,6 +29,7 @@
 #endif
 
 #include <array>
+#include <utility>
 
 #include "echo/canceller.h"
 
@@ -39,64 +40,70 @@
 namespace dampa {
 namespace {
 
-constexpr int kLanes = 32;
-static_assert(kTaps % kLanes == 0);
+static_assert(kTaps % 8 == 0);
 
-// Adds the 32 lane sums in a fixed pairwise order.
-double reduceLanes(double (&l)[kLanes]) {
-  for (int n = kLanes / 2; n >= 1; n /= 2) {
+using PassTable = std::array<std::array<PassFn, kBlock + 1>, kBlock + 1>;
+
+// Adds the 8 lane sums in a fixed pairwise order.
+inline double reduceLanes(double (&l)[8]) {
+  for (int n = 4; n >= 1; n /= 2) {
     for (int i = 0; i < n; ++i)
       l[i] = l[i] + l[i + n];
   }
   return l[0];
 }
 
-// Each instruction set supplies an 8-lane double accumulator and three steps
-// on 8 taps; kernel_loops.inc then builds the four loops from them, once per
+// Each instruction set supplies 8-float and 8-double values and a few
+// operations on them; kernel_loops.inc builds the loops from them, once per
 // instruction set, so that lane order and rounding are the same in all.
 
 namespace sse2 {
 
-struct Acc {
+constexpr const char* kName = "sse2";
+struct F {
+  __m128 lo, hi;
+};
+struct D {
   __m128d v[4];
 };
-inline Acc zero() {
+inline F loadF(const float* p) {
+  return {_mm_loadu_ps(p), _mm_loadu_ps(p + 4)};
+}
+inline void storeF(float* p, F f) {
+  _mm_storeu_ps(p, f.lo);
+  _mm_storeu_ps(p + 4, f.hi);
+}
+inline F broadcast(float g) {
+  return {_mm_set1_ps(g), _mm_set1_ps(g)};
+}
+inline F mulF(F a, F b) {
+  return {_mm_mul_ps(a.lo, b.lo), _mm_mul_ps(a.hi, b.hi)};
+}
+inline F addF(F a, F b) {
+  return {_mm_add_ps(a.lo, b.lo), _mm_add_ps(a.hi, b.hi)};
+}
+inline D zeroD() {
   return {{_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()}};
 }
-inline void store(double* out, const Acc& a) {
+inline D widen(F f) {
+  return {{_mm_cvtps_pd(f.lo), _mm_cvtps_pd(_mm_movehl_ps(f.lo, f.lo)), _mm_cvtps_pd(f.hi),
+           _mm_cvtps_pd(_mm_movehl_ps(f.hi, f.hi))}};
+}
+inline D loadD(const double* p) {
+  return {{_mm_loadu_pd(p), _mm_loadu_pd(p + 2), _mm_loadu_pd(p + 4), _mm_loadu_pd(p + 6)}};
+}
+// acc + a * b; the products in use are exact, so this equals a fused step.
+inline D madd(const D& a, const D& b, const D& acc) {
+  D r;
   for (int k = 0; k < 4; ++k)
-    _mm_storeu_pd(out + 2 * k, a.v[k]);
+    r.v[k] = _mm_add_pd(acc.v[k], _mm_mul_pd(a.v[k], b.v[k]));
+  return r;
 }
-inline __m128d widenLow(__m128 f) {
-  return _mm_cvtps_pd(f);
-}
-inline __m128d widenHigh(__m128 f) {
-  return _mm_cvtps_pd(_mm_movehl_ps(f, f));
-}
-inline void madd(Acc& a, __m128 w0, __m128 w1, const float* x) {
-  __m128 x0 = _mm_loadu_ps(x), x1 = _mm_loadu_ps(x + 4);
-  a.v[0] = _mm_add_pd(a.v[0], _mm_mul_pd(widenLow(w0), widenLow(x0)));
-  a.v[1] = _mm_add_pd(a.v[1], _mm_mul_pd(widenHigh(w0), widenHigh(x0)));
-  a.v[2] = _mm_add_pd(a.v[2], _mm_mul_pd(widenLow(w1), widenLow(x1)));
-  a.v[3] = _mm_add_pd(a.v[3], _mm_mul_pd(widenHigh(w1), widenHigh(x1)));
-}
-inline void madd(Acc& a, const float* w, const float* x) {
-  madd(a, _mm_loadu_ps(w), _mm_loadu_ps(w + 4), x);
-}
-inline __m128 updated(const float* w, const float* xf, __m128 g) {
-  return _mm_add_ps(_mm_loadu_ps(w), _mm_mul_ps(g, _mm_loadu_ps(xf)));
-}
-inline void update(float* w, const float* xf, float g) {
-  __m128 gv = _mm_set1_ps(g);
-  _mm_storeu_ps(w, updated(w, xf, gv));
-  _mm_storeu_ps(w + 4, updated(w + 4, xf + 4, gv));
-}
-inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* x) {
-  __m128 gv = _mm_set1_ps(g);
-  __m128 w0 = updated(w, xf, gv), w1 = updated(w + 4, xf + 4, gv);
-  _mm_storeu_ps(w, w0);
-  _mm_storeu_ps(w + 4, w1);
-  madd(a, w0, w1, x);
+inline double reduce(const D& a) {
+  double l[8];
+  for (int k = 0; k < 4; ++k)
+    _mm_storeu_pd(l + 2 * k, a.v[k]);
+  return reduceLanes(l);
 }
 
 #include "echo/kernel_loops.inc"
@@ -106,29 +113,43 @@ inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* 
 OLVARO_TARGET_BEGIN_AVX2
 namespace avx2 {
 
-struct Acc {
+constexpr const char* kName = "avx2";
+using F = __m256;
+struct D {
   __m256d lo, hi;
 };
-inline Acc zero() {
+inline F loadF(const float* p) {
+  return _mm256_loadu_ps(p);
+}
+inline void storeF(float* p, F f) {
+  _mm256_storeu_ps(p, f);
+}
+inline F broadcast(float g) {
+  return _mm256_set1_ps(g);
+}
+inline F mulF(F a, F b) {
+  return _mm256_mul_ps(a, b);
+}
+inline F addF(F a, F b) {
+  return _mm256_add_ps(a, b);
+}
+inline D zeroD() {
   return {_mm256_setzero_pd(), _mm256_setzero_pd()};
 }
-inline void store(double* out, const Acc& a) {
-  _mm256_storeu_pd(out, a.lo);
-  _mm256_storeu_pd(out + 4, a.hi);
+inline D widen(F f) {
+  return {_mm256_cvtps_pd(_mm256_castps256_ps128(f)), _mm256_cvtps_pd(_mm256_extractf128_ps(f, 1))};
 }
-inline void madd(Acc& a, const float* w, const float* x) {
-  a.lo = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(w)), _mm256_cvtps_pd(_mm_loadu_ps(x)), a.lo);
-  a.hi = _mm256_fmadd_pd(_mm256_cvtps_pd(_mm_loadu_ps(w + 4)), _mm256_cvtps_pd(_mm_loadu_ps(x + 4)),
-                         a.hi);
+inline D loadD(const double* p) {
+  return {_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)};
 }
-inline void update(float* w, const float* xf, float g) {
-  __m256 nw =
-      _mm256_add_ps(_mm256_loadu_ps(w), _mm256_mul_ps(_mm256_set1_ps(g), _mm256_loadu_ps(xf)));
-  _mm256_storeu_ps(w, nw);
+inline D madd(const D& a, const D& b, const D& acc) {
+  return {_mm256_fmadd_pd(a.lo, b.lo, acc.lo), _mm256_fmadd_pd(a.hi, b.hi, acc.hi)};
 }
-inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* x) {
-  update(w, xf, g);
-  madd(a, w, x);
+inline double reduce(const D& a) {
+  double l[8];
+  _mm256_storeu_pd(l, a.lo);
+  _mm256_storeu_pd(l + 4, a.hi);
+  return reduceLanes(l);
 }
 
 #include "echo/kernel_loops.inc"
@@ -139,27 +160,40 @@ OLVARO_TARGET_END
 OLVARO_TARGET_BEGIN_AVX512
 namespace avx512 {
 
-struct Acc {
-  __m512d v;
-};
-inline Acc zero() {
-  return {_mm512_setzero_pd()};
+constexpr const char* kName = "avx512f";
+using F = __m256;
+using D = __m512d;
+inline F loadF(const float* p) {
+  return _mm256_loadu_ps(p);
 }
-inline void store(double* out, const Acc& a) {
-  _mm512_storeu_pd(out, a.v);
+inline void storeF(float* p, F f) {
+  _mm256_storeu_ps(p, f);
 }
-inline void madd(Acc& a, const float* w, const float* x) {
-  a.v = _mm512_fmadd_pd(_mm512_cvtps_pd(_mm256_loadu_ps(w)), _mm512_cvtps_pd(_mm256_loadu_ps(x)),
-                        a.v);
+inline F broadcast(float g) {
+  return _mm256_set1_ps(g);
 }
-inline void update(float* w, const float* xf, float g) {
-  __m256 nw =
-      _mm256_add_ps(_mm256_loadu_ps(w), _mm256_mul_ps(_mm256_set1_ps(g), _mm256_loadu_ps(xf)));
-  _mm256_storeu_ps(w, nw);
+inline F mulF(F a, F b) {
+  return _mm256_mul_ps(a, b);
 }
-inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* x) {
-  update(w, xf, g);
-  madd(a, w, x);
+inline F addF(F a, F b) {
+  return _mm256_add_ps(a, b);
+}
+inline D zeroD() {
+  return _mm512_setzero_pd();
+}
+inline D widen(F f) {
+  return _mm512_cvtps_pd(f);
+}
+inline D loadD(const double* p) {
+  return _mm512_loadu_pd(p);
+}
+inline D madd(const D& a, const D& b, const D& acc) {
+  return _mm512_fmadd_pd(a, b, acc);
+}
+inline double reduce(const D& a) {
+  double l[8];
+  _mm512_storeu_pd(l, a);
+  return reduceLanes(l);
 }
 
 #include "echo/kernel_loops.inc"
@@ -167,10 +201,9 @@ inline void updateMadd(Acc& a, float* w, const float* xf, float g, const float* 
 }  // namespace avx512
 OLVARO_TARGET_END
 
-constexpr Kernels kSse2{"sse2", sse2::dot, sse2::updateDot, sse2::updateAll, sse2::sumSquares};
-constexpr Kernels kAvx2{"avx2", avx2::dot, avx2::updateDot, avx2::updateAll, avx2::sumSquares};
-constexpr Kernels kAvx512{"avx512f", avx512::dot, avx512::updateDot, avx512::updateAll,
-                          avx512::sumSquares};
+constexpr Kernels kSse2 = sse2::kernels();
+constexpr Kernels kAvx2 = avx2::kernels();
+constexpr Kernels kAvx512 = avx512::kernels();
 
 struct Supported {
   std::array<const Kernels*, 3> list{};
