@@ -47,7 +47,17 @@ bool detect(State& s, float captured, float reference) {
   }
   if (++s.block_count == kBlockSamples) {
     s.block_count = 0;
-    s.peak = *std::max_element(s.block_peaks, s.block_peaks + kBlocks);
+    // The peaks are magnitudes (no NaN, no negative zero), so the order of
+    // the comparisons does not matter: eight running maxima without
+    // branches, which the compiler turns into vector instructions.
+    float m[8] = {};
+    for (int i = 0; i < kBlocks; i += 8) {
+      for (int k = 0; k < 8; ++k)
+        m[k] = s.block_peaks[i + k] > m[k] ? s.block_peaks[i + k] : m[k];
+    }
+    for (int k = 1; k < 8; ++k)
+      m[0] = m[k] > m[0] ? m[k] : m[0];
+    s.peak = m[0];
     s.block_slot = (s.block_slot + 1) % kBlocks;
     s.block_peaks[s.block_slot] = 0;
   }

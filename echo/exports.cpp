@@ -2,6 +2,7 @@
 // DAMPA_CHANNEL choosing the names, so that each library has its own state.
 #include "echo/canceller.h"
 #include "echo/dampa.h"
+#include "echo/kernels.h"
 
 #ifndef DAMPA_CHANNEL
 #error "DAMPA_CHANNEL must be 0 or 1"
@@ -9,6 +10,8 @@
 
 namespace {
 dampa::State g_state;
+// Chosen once, when the library is loaded.
+const dampa::Kernels& g_kernels = dampa::bestKernels();
 }  // namespace
 
 #if DAMPA_CHANNEL == 1
@@ -17,7 +20,7 @@ extern "C" int initial_b(void) {
   return 0;
 }
 extern "C" int Dampa_1(int captured, int reference) {
-  return dampa::process(g_state, captured, reference);
+  return dampa::process(g_state, captured, reference, g_kernels);
 }
 #elif DAMPA_CHANNEL == 0
 extern "C" int initial_a(void) {
@@ -25,7 +28,7 @@ extern "C" int initial_a(void) {
   return 0;
 }
 extern "C" int Dampa_0(int captured, int reference) {
-  return dampa::process(g_state, captured, reference);
+  return dampa::process(g_state, captured, reference, g_kernels);
 }
 #else
 #error "DAMPA_CHANNEL must be 0 or 1"
