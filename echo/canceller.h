@@ -14,8 +14,8 @@
 //   multiply-add), so that machines with and without FMA agree.
 //
 // Speed: one pass over the weights serves a block of up to kBlock calls. It
-// applies the updates of the previous block (so the float weights evolve
-// exactly as one update per call would leave them) and forms, for each call
+// applies the updates of the previous block, in order, each as its own float
+// product and sum, as one update per call would, and forms, for each call
 // of the block, the part of its output that does not depend on samples still
 // to come: the samples not yet received are zero in the raw history during
 // the pass. A later call of the block adds the products of the leading taps

@@ -89,6 +89,8 @@ class Model {
     return static_cast<int>(out);
   }
 
+  const float* weights() const { return w_; }
+
   int resets = 0, skips = 0, adapted = 0;
 
  private:
@@ -383,6 +385,59 @@ TEST(Canceller, EveryKernelSetAgreesWithModel) {
         EXPECT_EQ(std::vector<float>(s->weights, s->weights + kTaps), first_weights);
       }
     }
+  }
+}
+
+TEST(Canceller, RunningCorrelationsMatchTheirWindows) {
+  // Each running cross-correlation equals the sum over its window, through
+  // block copies and a restart, with no drift.
+  auto far = signals::whiteNoise(6000, 3000, 41);
+  auto cap = signals::capture(far, signals::echoPath(300, 20, 42), 40, 43);
+  auto s = std::make_unique<State>();
+  int checked = 0;
+  for (size_t n = 0; n < far.size(); ++n) {
+    if (n == 2500) reset(*s);
+    process(*s, cap[n], far[n]);
+    if (n % 37 != 0) continue;
+    // process() has moved the position on; the sums describe the window of
+    // the call just made, which now starts one entry further (or, after a
+    // block copy, at the slack).
+    const int pos = s->position == kSlack ? 0 : s->position + 1;
+    const double* raw = s->position == kSlack ? s->raw + kSlack + 1 : s->raw + pos;
+    const float* filtered = s->position == kSlack ? s->filtered + kSlack + 1 : s->filtered + pos;
+    for (int l = 1; l < kBlock; ++l) {
+      double sum = 0;
+      for (int i = 0; i < kTaps; ++i)
+        sum += static_cast<double>(filtered[l + i]) * raw[i];
+      ASSERT_NEAR(s->correlation[l], sum, 1e-9 * (std::fabs(sum) + 1e6)) << "call " << n;
+    }
+    ++checked;
+  }
+  EXPECT_GT(checked, 100);
+}
+
+TEST(Canceller, SettlingInsideBlocksStillAgreesWithModel) {
+  // settle() ends a block wherever it is called; blocks of every length and
+  // alignment must give what the model gives, and leave the same weights.
+  const int n = 3 * signals::kRate;
+  auto far = signals::whiteNoise(n, 4000, 51);
+  auto cap = signals::capture(far, signals::echoPath(500, 20, 52), 40, 53);
+  for (int every : {1, 2, 3, 5, 7, 81}) {
+    SCOPED_TRACE(every);
+    Model model;
+    auto s = std::make_unique<State>();
+    int off_by_one = 0;
+    for (int i = 0; i < n; ++i) {
+      int want = model.step(cap[i], far[i]);
+      int got = process(*s, cap[i], far[i]);
+      ASSERT_LE(std::abs(got - want), 1) << "sample " << i;
+      off_by_one += got != want;
+      if (i % every == every - 1) settle(*s);
+    }
+    EXPECT_LT(off_by_one, n / 1000);
+    settle(*s);
+    for (int t = 0; t < kTaps; ++t)
+      ASSERT_NEAR(s->weights[t], model.weights()[t], 1e-6) << "tap " << t;
   }
 }
 
