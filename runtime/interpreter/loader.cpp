@@ -85,9 +85,11 @@ LoadCode parseCompiledFlow(std::span<const uint8_t> file, ParsedFlow& out) {
                     at + ": " + std::to_string(count) + " instructions do not fit in the file");
       blk.code.reserve(count);
       for (int32_t k = 0; k < count; ++k) {
+        // The count was checked against the bytes left, so every record is there.
         std::span<const uint8_t> s;
-        r.take(cpl::kInstrSize, &s);
-        cpl::InstrBytes b;
+        if (!r.take(cpl::kInstrSize, &s))
+          return fail(out, kLoadShortFile, at + ": file ends inside an instruction");
+        cpl::InstrBytes b{};
         std::copy(s.begin(), s.end(), b.begin());
         blk.code.emplace_back(b);
       }
