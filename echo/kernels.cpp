@@ -114,25 +114,10 @@ OLVARO_TARGET_BEGIN_AVX2
 namespace avx2 {
 
 constexpr const char* kName = "avx2";
-using F = __m256;
 struct D {
   __m256d lo, hi;
 };
-inline F loadF(const float* p) {
-  return _mm256_loadu_ps(p);
-}
-inline void storeF(float* p, F f) {
-  _mm256_storeu_ps(p, f);
-}
-inline F broadcast(float g) {
-  return _mm256_set1_ps(g);
-}
-inline F mulF(F a, F b) {
-  return _mm256_mul_ps(a, b);
-}
-inline F addF(F a, F b) {
-  return _mm256_add_ps(a, b);
-}
+#include "echo/float8_avx.inc"
 inline D zeroD() {
   return {_mm256_setzero_pd(), _mm256_setzero_pd()};
 }
@@ -161,23 +146,8 @@ OLVARO_TARGET_BEGIN_AVX512
 namespace avx512 {
 
 constexpr const char* kName = "avx512f";
-using F = __m256;
 using D = __m512d;
-inline F loadF(const float* p) {
-  return _mm256_loadu_ps(p);
-}
-inline void storeF(float* p, F f) {
-  _mm256_storeu_ps(p, f);
-}
-inline F broadcast(float g) {
-  return _mm256_set1_ps(g);
-}
-inline F mulF(F a, F b) {
-  return _mm256_mul_ps(a, b);
-}
-inline F addF(F a, F b) {
-  return _mm256_add_ps(a, b);
-}
+#include "echo/float8_avx.inc"
 inline D zeroD() {
   return _mm512_setzero_pd();
 }
