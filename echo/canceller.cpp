@@ -31,6 +31,9 @@ void reset(State& s) {
   std::memset(s.weights, 0, sizeof s.weights);
   std::memset(s.raw, 0, sizeof s.raw);
   std::memset(s.filtered, 0, sizeof s.filtered);
+  std::memset(s.split_x, 0, sizeof s.split_x);
+  std::memset(s.split_d, 0, sizeof s.split_d);
+  std::memset(s.split_f, 0, sizeof s.split_f);
   std::memset(s.block_peaks, 0, sizeof s.block_peaks);
   // The deferred updates and the pass belong to the weights just cleared; the
   // correlations to the histories.
@@ -70,18 +73,48 @@ bool detect(State& s, float captured, float reference) {
 
 namespace {
 
-// Applies the deferred updates to the weights and forms the block's outputs
-// from them; lags 0 only applies.
-void runPass(State& s, const Kernels& k, int lags) {
-  const float* xf[kBlock];
-  for (int j = 0; j < s.pending; ++j)
-    xf[j] = s.filtered + s.pending_at[j];
-  k.pass[s.pending][lags](s.weights, xf, s.pending_step, s.raw + s.position, s.ahead);
+template <typename T>
+T& splitEntry(T (&rows)[kPhases][kSplitLength], int e) {
+  return rows[e % kPhases][e / kPhases];
+}
+
+// Applies the deferred updates one by one. The window of the update made at
+// call c starts at split entry split_position + s.call - c: at a pass the
+// newest sample sits at split_position and s.call counts the calls of the
+// previous block; between calls the newest sample sits one entry further on
+// and s.call counts the calls made.
+void applyPending(State& s, const Kernels& k) {
+  for (int j = 0; j < s.pending; ++j) {
+    k.update(&s.weights[0][0], &s.split_f[0][0], s.split_position + s.call - s.pending_call[j],
+             s.pending_step[j]);
+  }
   s.pending = 0;
 }
 
+// Starts a block at the newest sample: applies the deferred updates and forms
+// the block's outputs. The slots of the samples still to come hold zero.
+void runPass(State& s, const Kernels& k) {
+  const int p = s.split_position;
+  splitEntry(s.split_x, p - 1) = 0;
+  splitEntry(s.split_d, p - 1) = splitEntry(s.split_x, p + 1);
+  splitEntry(s.split_d, p - 2) = splitEntry(s.split_x, p);
+  splitEntry(s.split_d, p - 3) = 0;
+  const int phase = p % kPhases, at = p / kPhases;
+  const float* f = &s.split_f[0][at];
+  const double* x = &s.split_x[0][at];
+  const double* d = &s.split_d[0][at];
+  // A full block of updates, made by consecutive calls, fuses with the pass.
+  if (s.pending == kBlock) {
+    k.with_updates[phase](&s.weights[0][0], f, s.pending_step, x, d, s.ahead);
+    s.pending = 0;
+  } else {
+    applyPending(s, k);
+    k.without_updates[phase](&s.weights[0][0], f, s.pending_step, x, d, s.ahead);
+  }
+}
+
 void settle(State& s, const Kernels& k) {
-  if (s.pending > 0) runPass(s, k, 0);
+  applyPending(s, k);
   s.calls = s.call = 0;
 }
 
@@ -103,6 +136,10 @@ int process(State& s, int captured, int reference, const Kernels& k) {
   const int pos = s.position;
   s.raw[pos] = ref;
   s.filtered[pos] = preFilter(ref, s.ref_prev_in, s.ref_prev_out);
+  const int split = s.split_position;
+  splitEntry(s.split_x, split) = ref;
+  splitEntry(s.split_d, split) = splitEntry(s.split_x, split + 2) - ref;
+  splitEntry(s.split_f, split) = s.filtered[pos];
   for (int l = 1; l < kBlock; ++l) {
     s.correlation[l] += static_cast<double>(s.filtered[pos + l]) * s.raw[pos] -
                         static_cast<double>(s.filtered[pos + l + kTaps]) * s.raw[pos + kTaps];
@@ -110,15 +147,10 @@ int process(State& s, int captured, int reference, const Kernels& k) {
 
   double echo;
   if (s.call == s.calls) {
-    // A new block, as long as the window does not reach the block copy. The
-    // samples of its later calls are not here yet: zero while the pass runs.
-    const int lags = std::min(kBlock, pos + 1);
-    for (int j = 1; j < lags; ++j)
-      s.raw[pos - j] = 0;
-    runPass(s, k, lags);
-    for (int i = 0; i < lags; ++i)
-      s.lead[i] = s.weights[i];
-    s.calls = lags;
+    runPass(s, k);
+    for (int i = 0; i < kBlock; ++i)
+      s.lead[i] = weight(s, i);
+    s.calls = kBlock;
     s.call = 0;
     echo = s.ahead[0];
   } else {
@@ -153,7 +185,6 @@ int process(State& s, int captured, int reference, const Kernels& k) {
         s.pending = 0;
       } else {
         s.pending_step[s.pending] = static_cast<float>(step);
-        s.pending_at[s.pending] = pos;
         s.pending_call[s.pending] = call;
         ++s.pending;
       }
@@ -161,10 +192,18 @@ int process(State& s, int captured, int reference, const Kernels& k) {
   }
   s.adapted_last = adapt;
 
+  if (--s.split_position < kSplitLow) {
+    for (auto* rows : {s.split_x, s.split_d}) {
+      for (int r = 0; r < kPhases; ++r)
+        std::memmove(rows[r] + kSplitMove / kPhases, rows[r],
+                     (kSplitLength - kSplitMove / kPhases) * sizeof(double));
+    }
+    for (int r = 0; r < kPhases; ++r)
+      std::memmove(s.split_f[r] + kSplitMove / kPhases, s.split_f[r],
+                   (kSplitLength - kSplitMove / kPhases) * sizeof(float));
+    s.split_position += kSplitMove;
+  }
   if (--s.position < 0) {
-    // The last block ends here (it stopped at position 0); its updates must
-    // use the window before it moves.
-    settle(s, k);
     std::memmove(s.raw + kSlack + 1, s.raw, (kTaps - 1 + kTail) * sizeof(double));
     std::memmove(s.filtered + kSlack + 1, s.filtered, (kTaps - 1 + kTail) * sizeof(float));
     s.position = kSlack;

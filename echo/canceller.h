@@ -17,13 +17,26 @@
 // applies the updates of the previous block, in order, each as its own float
 // product and sum, as one update per call would, and forms, for each call
 // of the block, the part of its output that does not depend on samples still
-// to come: the samples not yet received are zero in the raw history during
-// the pass. A later call of the block adds the products of the leading taps
-// with the samples received since, and, for each update made earlier in the
-// block, step * (filtered window of that update . current raw window), a
+// to come: the samples not yet received count as zero during the pass. A
+// later call of the block adds the products of the leading taps with the
+// samples received since, and, for each update made earlier in the block,
+// step * (filtered window of that update . current raw window), a
 // cross-correlation kept as a running sum per lag. These sums are exact
 // algebra; they differ from updating the weights before every call only by
 // the rounding of the float weights, far below one output step.
+//
+// The four outputs of a pass come from the weights in groups of four taps.
+// For one group (a0..a3, taps 4g..4g+3) and v(s) the raw sample s places
+// after the group's newest one, output k is sum over r of a_r * v(k - r): a
+// 4x4 Toeplitz matrix times the group. Split in 2x2 blocks it is
+//   top    = B0 * (a0, a1) + B- * (a2, a3)
+//   bottom = B+ * (a0, a1) + B0 * (a2, a3)
+// and with M1 = B0 * (a0 + a2, a1 + a3) this is top = M1 + (B- - B0) * (a2, a3),
+// bottom = M1 - (B0 - B+) * (a0, a1): twelve products instead of sixteen.
+// The entries of B- - B0 and B0 - B+ are all d(t) = x(t - 2) - x(t), kept
+// as a second raw history. Both histories, the filtered one and the weights
+// are stored split four ways (entry i in row i % 4 at i / 4), so that the
+// taps of one phase of consecutive groups lie next to each other in memory.
 #ifndef OLVARO_ECHO_CANCELLER_H_
 #define OLVARO_ECHO_CANCELLER_H_
 
@@ -50,6 +63,19 @@ inline constexpr int kOutputLimit = 32767;
 
 // Calls served by one pass over the weights.
 inline constexpr int kBlock = 4;
+// The weights and the split histories: four rows of kGroups taps.
+inline constexpr int kPhases = 4;
+inline constexpr int kGroups = kTaps / kPhases;
+// A split history runs backwards like the plain ones; its position falls from
+// kSplitTop to kSplitLow, then its rows move on by kSplitMove / 4 entries. It
+// holds the window, the slots of the three samples after the newest (written
+// as zero during a pass) and the filtered samples of the previous block.
+inline constexpr int kSplitLow = 4;
+inline constexpr int kSplitTop = 87;
+inline constexpr int kSplitMove = kSplitTop + 1 - kSplitLow;
+inline constexpr int kSplitLength = 288;
+static_assert(kSplitMove % kPhases == 0, "a move keeps every entry in its row");
+static_assert((kSplitTop + kBlock + kTaps + kPhases) / kPhases <= kSplitLength);
 // Entries kept past the end of each history: the running correlations read
 // the filtered sample kBlock - 1 places beyond the window as it leaves.
 inline constexpr int kTail = kBlock;
@@ -57,12 +83,19 @@ inline constexpr int kTail = kBlock;
 struct Kernels;
 
 struct State {
-  alignas(64) float weights[kTaps] = {};
+  // weights[i % 4][i / 4] multiplies the raw sample i places before the newest.
+  alignas(64) float weights[kPhases][kGroups] = {};
   // Histories run backwards: the newest sample sits at `position`, and the
   // window is [position, position + kTaps).
   alignas(64) double raw[kHistory + kTail] = {};
   alignas(64) float filtered[kHistory + kTail] = {};
   int position = 0;
+  // The same samples split four ways (x: raw, d: raw two before minus raw,
+  // f: filtered); entry e of a history sits at [e % 4][e / 4].
+  alignas(64) double split_x[kPhases][kSplitLength] = {};
+  alignas(64) double split_d[kPhases][kSplitLength] = {};
+  alignas(64) float split_f[kPhases][kSplitLength] = {};
+  int split_position = kSplitTop;
 
   float ref_prev_in = 0, ref_prev_out = 0;  // pre-filter on the reference path
   float err_prev_in = 0, err_prev_out = 0;  // pre-filter on the error path
@@ -82,15 +115,22 @@ struct State {
   double ahead[kBlock] = {};
   double lead[kBlock] = {};
   int calls = 0, call = 0;
-  // Updates made since the pass, in order: the step, the window position of
-  // its filtered samples and the index of the call that made it.
+  // Updates made since the pass, in order: the step and the index of the call
+  // that made it.
   int pending = 0;
   float pending_step[kBlock] = {};
-  int pending_at[kBlock] = {};
   int pending_call[kBlock] = {};
   // correlation[l] = sum over i of filtered[position + l + i] * raw[position + i].
   double correlation[kBlock] = {};
 };
+
+// The weight of tap i (0 = newest sample).
+inline float& weight(State& s, int i) {
+  return s.weights[i % kPhases][i / kPhases];
+}
+inline float weight(const State& s, int i) {
+  return s.weights[i % kPhases][i / kPhases];
+}
 
 // What initial_b does: clears the weights, the histories and the block peaks.
 void reset(State& s);

@@ -40,20 +40,9 @@
 namespace dampa {
 namespace {
 
-static_assert(kTaps % 8 == 0);
+static_assert(kGroups % 8 == 0 && kTaps % 8 == 0);
 
-using PassTable = std::array<std::array<PassFn, kBlock + 1>, kBlock + 1>;
-
-// Adds the 8 lane sums in a fixed pairwise order.
-inline double reduceLanes(double (&l)[8]) {
-  for (int n = 4; n >= 1; n /= 2) {
-    for (int i = 0; i < n; ++i)
-      l[i] = l[i] + l[i + n];
-  }
-  return l[0];
-}
-
-// Each instruction set supplies 8-float and 8-double values and a few
+// Each instruction set supplies 8-float and 4-double values and a few
 // operations on them; kernel_loops.inc builds the loops from them, once per
 // instruction set, so that lane order and rounding are the same in all.
 
@@ -64,7 +53,7 @@ struct F {
   __m128 lo, hi;
 };
 struct D {
-  __m128d v[4];
+  __m128d lo, hi;
 };
 inline F loadF(const float* p) {
   return {_mm_loadu_ps(p), _mm_loadu_ps(p + 4)};
@@ -83,27 +72,38 @@ inline F addF(F a, F b) {
   return {_mm_add_ps(a.lo, b.lo), _mm_add_ps(a.hi, b.hi)};
 }
 inline D zeroD() {
-  return {{_mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd(), _mm_setzero_pd()}};
+  return {_mm_setzero_pd(), _mm_setzero_pd()};
 }
-inline D widen(F f) {
-  return {{_mm_cvtps_pd(f.lo), _mm_cvtps_pd(_mm_movehl_ps(f.lo, f.lo)), _mm_cvtps_pd(f.hi),
-           _mm_cvtps_pd(_mm_movehl_ps(f.hi, f.hi))}};
+inline D widenLow(F f) {
+  return {_mm_cvtps_pd(f.lo), _mm_cvtps_pd(_mm_movehl_ps(f.lo, f.lo))};
+}
+inline D widenHigh(F f) {
+  return {_mm_cvtps_pd(f.hi), _mm_cvtps_pd(_mm_movehl_ps(f.hi, f.hi))};
+}
+inline D loadWiden(const float* p) {
+  const __m128 f = _mm_loadu_ps(p);
+  return {_mm_cvtps_pd(f), _mm_cvtps_pd(_mm_movehl_ps(f, f))};
 }
 inline D loadD(const double* p) {
-  return {{_mm_loadu_pd(p), _mm_loadu_pd(p + 2), _mm_loadu_pd(p + 4), _mm_loadu_pd(p + 6)}};
+  return {_mm_loadu_pd(p), _mm_loadu_pd(p + 2)};
 }
-// acc + a * b; the products in use are exact, so this equals a fused step.
-inline D madd(const D& a, const D& b, const D& acc) {
-  D r;
-  for (int k = 0; k < 4; ++k)
-    r.v[k] = _mm_add_pd(acc.v[k], _mm_mul_pd(a.v[k], b.v[k]));
-  return r;
+inline D addD(D a, D b) {
+  return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)};
 }
-inline double reduce(const D& a) {
-  double l[8];
-  for (int k = 0; k < 4; ++k)
-    _mm_storeu_pd(l + 2 * k, a.v[k]);
-  return reduceLanes(l);
+inline D subD(D a, D b) {
+  return {_mm_sub_pd(a.lo, b.lo), _mm_sub_pd(a.hi, b.hi)};
+}
+inline D mulD(D a, D b) {
+  return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)};
+}
+// acc + a * b, rounding the product first.
+inline D madd(D a, D b, D acc) {
+  return addD(acc, mulD(a, b));
+}
+// (l0 + l2) + (l1 + l3).
+inline double reduce(D a) {
+  const __m128d s = _mm_add_pd(a.lo, a.hi);
+  return _mm_cvtsd_f64(_mm_add_sd(s, _mm_unpackhi_pd(s, s)));
 }
 
 #include "echo/kernel_loops.inc"
@@ -114,57 +114,20 @@ OLVARO_TARGET_BEGIN_AVX2
 namespace avx2 {
 
 constexpr const char* kName = "avx2";
-struct D {
-  __m256d lo, hi;
-};
-#include "echo/float8_avx.inc"
-inline D zeroD() {
-  return {_mm256_setzero_pd(), _mm256_setzero_pd()};
-}
-inline D widen(F f) {
-  return {_mm256_cvtps_pd(_mm256_castps256_ps128(f)), _mm256_cvtps_pd(_mm256_extractf128_ps(f, 1))};
-}
-inline D loadD(const double* p) {
-  return {_mm256_loadu_pd(p), _mm256_loadu_pd(p + 4)};
-}
-inline D madd(const D& a, const D& b, const D& acc) {
-  return {_mm256_fmadd_pd(a.lo, b.lo, acc.lo), _mm256_fmadd_pd(a.hi, b.hi, acc.hi)};
-}
-inline double reduce(const D& a) {
-  double l[8];
-  _mm256_storeu_pd(l, a.lo);
-  _mm256_storeu_pd(l + 4, a.hi);
-  return reduceLanes(l);
-}
+#include "echo/vector_avx.inc"
 
 #include "echo/kernel_loops.inc"
 
 }  // namespace avx2
 OLVARO_TARGET_END
 
+// The AVX2 loops with the AVX-512 encoding: the same results, and twice the
+// registers to keep the sums in.
 OLVARO_TARGET_BEGIN_AVX512
 namespace avx512 {
 
 constexpr const char* kName = "avx512f";
-using D = __m512d;
-#include "echo/float8_avx.inc"
-inline D zeroD() {
-  return _mm512_setzero_pd();
-}
-inline D widen(F f) {
-  return _mm512_cvtps_pd(f);
-}
-inline D loadD(const double* p) {
-  return _mm512_loadu_pd(p);
-}
-inline D madd(const D& a, const D& b, const D& acc) {
-  return _mm512_fmadd_pd(a, b, acc);
-}
-inline double reduce(const D& a) {
-  double l[8];
-  _mm512_storeu_pd(l, a);
-  return reduceLanes(l);
-}
+#include "echo/vector_avx.inc"
 
 #include "echo/kernel_loops.inc"
 
