@@ -42,7 +42,9 @@ void reset(State& s) {
   std::memset(s.correlation, 0, sizeof s.correlation);
 }
 
-bool detect(State& s, float captured, float reference) {
+namespace {
+
+inline bool detectStep(State& s, float captured, float reference) {
   float r = std::fabs(reference);
   if (r > s.block_peaks[s.block_slot]) {
     s.block_peaks[s.block_slot] = r;
@@ -69,6 +71,12 @@ bool detect(State& s, float captured, float reference) {
   if (10.0 * std::fabs(captured) >= 3.0 * s.peak) s.hangover = kHangover;
   if (s.hangover > 0) --s.hangover;
   return !(s.peak < kSilentPeak) && s.hangover == 0;
+}
+
+}  // namespace
+
+bool detect(State& s, float captured, float reference) {
+  return detectStep(s, captured, reference);
 }
 
 namespace {
@@ -131,7 +139,7 @@ int process(State& s, int captured, int reference) {
 int process(State& s, int captured, int reference, const Kernels& k) {
   const float cap = static_cast<float>(captured);
   const float ref = static_cast<float>(reference);
-  const bool adapt = detect(s, cap, ref);
+  const bool adapt = detectStep(s, cap, ref);
 
   const int pos = s.position;
   s.raw[pos] = ref;
@@ -141,8 +149,9 @@ int process(State& s, int captured, int reference, const Kernels& k) {
   splitEntry(s.split_d, split) = splitEntry(s.split_x, split + 2) - ref;
   splitEntry(s.split_f, split) = s.filtered[pos];
   for (int l = 1; l < kBlock; ++l) {
-    s.correlation[l] += static_cast<double>(s.filtered[pos + l]) * s.raw[pos] -
-                        static_cast<double>(s.filtered[pos + l + kTaps]) * s.raw[pos + kTaps];
+    s.correlation[l] +=
+        static_cast<double>(s.filtered[pos + l]) * s.raw[pos] -
+        static_cast<double>(s.filtered[pos + l + kTaps]) * static_cast<double>(s.raw[pos + kTaps]);
   }
 
   double echo;
@@ -157,7 +166,7 @@ int process(State& s, int captured, int reference, const Kernels& k) {
     const int j = s.call;
     echo = s.ahead[j];
     for (int i = 0; i < j; ++i)
-      echo += s.lead[i] * s.raw[pos + i];
+      echo += s.lead[i] * static_cast<double>(s.raw[pos + i]);
     for (int q = 0; q < s.pending; ++q)
       echo += static_cast<double>(s.pending_step[q]) * s.correlation[j - s.pending_call[q]];
   }
@@ -193,18 +202,20 @@ int process(State& s, int captured, int reference, const Kernels& k) {
   s.adapted_last = adapt;
 
   if (--s.split_position < kSplitLow) {
-    for (auto* rows : {s.split_x, s.split_d}) {
-      for (int r = 0; r < kPhases; ++r)
-        std::memmove(rows[r] + kSplitMove / kPhases, rows[r],
-                     (kSplitLength - kSplitMove / kPhases) * sizeof(double));
+    // Entries from three before the newest to the end of the oldest update
+    // window move on.
+    constexpr int kLive = (kSplitLow + kBlock + kTaps + kPhases) / kPhases;
+    constexpr int kShift = kSplitMove / kPhases;
+    static_assert(kLive + kShift <= kSplitLength);
+    for (int r = 0; r < kPhases; ++r) {
+      std::memmove(s.split_x[r] + kShift, s.split_x[r], kLive * sizeof(double));
+      std::memmove(s.split_d[r] + kShift, s.split_d[r], kLive * sizeof(double));
+      std::memmove(s.split_f[r] + kShift, s.split_f[r], kLive * sizeof(float));
     }
-    for (int r = 0; r < kPhases; ++r)
-      std::memmove(s.split_f[r] + kSplitMove / kPhases, s.split_f[r],
-                   (kSplitLength - kSplitMove / kPhases) * sizeof(float));
     s.split_position += kSplitMove;
   }
   if (--s.position < 0) {
-    std::memmove(s.raw + kSlack + 1, s.raw, (kTaps - 1 + kTail) * sizeof(double));
+    std::memmove(s.raw + kSlack + 1, s.raw, (kTaps - 1 + kTail) * sizeof(float));
     std::memmove(s.filtered + kSlack + 1, s.filtered, (kTaps - 1 + kTail) * sizeof(float));
     s.position = kSlack;
   }

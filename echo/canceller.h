@@ -2,12 +2,13 @@
 // functions that work on it. The exported libraries each own one State; tests
 // make their own.
 //
-// Numerics, fixed so that every build and every vector path gives the same
-// samples:
-// - samples enter as floats (int converted to float); the raw history keeps
-//   them as doubles, which hold the same values;
+// Numerics:
+// - samples enter as floats (int converted to float); the split raw
+//   histories keep them as doubles, which hold the same values;
 // - the filter output (dot product) and the filtered-reference power are
-//   accumulated in double precision, with exact float*float products;
+//   accumulated in double precision, in a fixed order, so that every build
+//   gives the same samples; the SSE2 kernels, which have no fused
+//   multiply-add, may differ from the others in the last bit of a sum;
 // - the pre-filters, the error and the step are computed in double and stored
 //   as float; the step is compared with the divergence limit before rounding;
 // - a weight update is a float product followed by a float sum (no fused
@@ -87,7 +88,7 @@ struct State {
   alignas(64) float weights[kPhases][kGroups] = {};
   // Histories run backwards: the newest sample sits at `position`, and the
   // window is [position, position + kTaps).
-  alignas(64) double raw[kHistory + kTail] = {};
+  alignas(64) float raw[kHistory + kTail] = {};
   alignas(64) float filtered[kHistory + kTail] = {};
   int position = 0;
   // The same samples split four ways (x: raw, d: raw two before minus raw,

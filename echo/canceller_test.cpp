@@ -407,7 +407,7 @@ TEST(Canceller, RunningCorrelationsMatchTheirWindows) {
     // the call just made, which now starts one entry further (or, after a
     // block copy, at the slack).
     const int pos = s->position == kSlack ? 0 : s->position + 1;
-    const double* raw = s->position == kSlack ? s->raw + kSlack + 1 : s->raw + pos;
+    const float* raw = s->position == kSlack ? s->raw + kSlack + 1 : s->raw + pos;
     const float* filtered = s->position == kSlack ? s->filtered + kSlack + 1 : s->filtered + pos;
     for (int l = 1; l < kBlock; ++l) {
       double sum = 0;
