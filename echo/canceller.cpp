@@ -109,8 +109,8 @@ void runPass(State& s, const Kernels& k) {
   splitEntry(s.split_d, p - 3) = 0;
   const int phase = p % kPhases, at = p / kPhases;
   const float* f = &s.split_f[0][at];
-  const double* x = &s.split_x[0][at];
-  const double* d = &s.split_d[0][at];
+  const float* x = &s.split_x[0][at];
+  const float* d = &s.split_d[0][at];
   // A full block of updates, made by consecutive calls, fuses with the pass.
   if (s.pending == kBlock) {
     k.with_updates[phase](&s.weights[0][0], f, s.pending_step, x, d, s.ahead);
@@ -208,8 +208,8 @@ int process(State& s, int captured, int reference, const Kernels& k) {
     constexpr int kShift = kSplitMove / kPhases;
     static_assert(kLive + kShift <= kSplitLength);
     for (int r = 0; r < kPhases; ++r) {
-      std::memmove(s.split_x[r] + kShift, s.split_x[r], kLive * sizeof(double));
-      std::memmove(s.split_d[r] + kShift, s.split_d[r], kLive * sizeof(double));
+      std::memmove(s.split_x[r] + kShift, s.split_x[r], kLive * sizeof(float));
+      std::memmove(s.split_d[r] + kShift, s.split_d[r], kLive * sizeof(float));
       std::memmove(s.split_f[r] + kShift, s.split_f[r], kLive * sizeof(float));
     }
     s.split_position += kSplitMove;

@@ -3,8 +3,8 @@
 // make their own.
 //
 // Numerics:
-// - samples enter as floats (int converted to float); the split raw
-//   histories keep them as doubles, which hold the same values;
+// - samples enter as floats (int converted to float) and are kept so; the
+//   differences of two of them (at most 2^16 in size) are exact in float too;
 // - the filter output (dot product) and the filtered-reference power are
 //   accumulated in double precision, in a fixed order, so that every build
 //   gives the same samples; the SSE2 kernels, which have no fused
@@ -93,8 +93,8 @@ struct State {
   int position = 0;
   // The same samples split four ways (x: raw, d: raw two before minus raw,
   // f: filtered); entry e of a history sits at [e % 4][e / 4].
-  alignas(64) double split_x[kPhases][kSplitLength] = {};
-  alignas(64) double split_d[kPhases][kSplitLength] = {};
+  alignas(64) float split_x[kPhases][kSplitLength] = {};
+  alignas(64) float split_d[kPhases][kSplitLength] = {};
   alignas(64) float split_f[kPhases][kSplitLength] = {};
   int split_position = kSplitTop;
 

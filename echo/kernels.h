@@ -21,7 +21,7 @@ namespace dampa {
 // out[k] = sum of w[i] * x(p - k + i) for k < 4, x(e) being entry e of the raw
 // history; the entries p - 1 .. p - 3 must hold the samples after the newest
 // (zero when unknown) and d(e) must equal x(e + 2) - x(e).
-using PassFn = void (*)(float* w, const float* f, const float* g, const double* x, const double* d,
+using PassFn = void (*)(float* w, const float* f, const float* g, const float* x, const float* d,
                         double* out);
 
 struct Kernels {

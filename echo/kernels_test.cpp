@@ -31,8 +31,8 @@ struct Fixture {
     for (int i = 0; i < kTaps; ++i)
       weight(*s, i) = unit(rng) * std::pow(10.0f, -static_cast<float>(i % 9));
   }
-  double& x(int e) { return s->split_x[e % kPhases][e / kPhases]; }
-  double& d(int e) { return s->split_d[e % kPhases][e / kPhases]; }
+  float& x(int e) { return s->split_x[e % kPhases][e / kPhases]; }
+  float& d(int e) { return s->split_d[e % kPhases][e / kPhases]; }
   float& f(int e) { return s->split_f[e % kPhases][e / kPhases]; }
 };
 
