@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include <xmmintrin.h>
+
 #include "echo/kernels.h"
 
 namespace dampa {
@@ -52,17 +54,14 @@ inline bool detectStep(State& s, float captured, float reference) {
   }
   if (++s.block_count == kBlockSamples) {
     s.block_count = 0;
-    // The peaks are magnitudes (no NaN, no negative zero), so the order of
-    // the comparisons does not matter: eight running maxima without
-    // branches, which the compiler turns into vector instructions.
-    float m[8] = {};
-    for (int i = 0; i < kBlocks; i += 8) {
-      for (int k = 0; k < 8; ++k)
-        m[k] = s.block_peaks[i + k] > m[k] ? s.block_peaks[i + k] : m[k];
-    }
-    for (int k = 1; k < 8; ++k)
-      m[0] = m[k] > m[0] ? m[k] : m[0];
-    s.peak = m[0];
+    // The peaks are magnitudes (no NaN, no negative zero), so a vector
+    // maximum in any order gives the same value.
+    __m128 m = _mm_loadu_ps(s.block_peaks);
+    for (int i = 4; i < kBlocks; i += 4)
+      m = _mm_max_ps(m, _mm_loadu_ps(s.block_peaks + i));
+    m = _mm_max_ps(m, _mm_movehl_ps(m, m));
+    m = _mm_max_ss(m, _mm_shuffle_ps(m, m, 1));
+    s.peak = _mm_cvtss_f32(m);
     s.block_slot = (s.block_slot + 1) % kBlocks;
     s.block_peaks[s.block_slot] = 0;
   }
@@ -81,9 +80,11 @@ bool detect(State& s, float captured, float reference) {
 
 namespace {
 
+// Entries in use are never negative.
 template <typename T>
 T& splitEntry(T (&rows)[kPhases][kSplitLength], int e) {
-  return rows[e % kPhases][e / kPhases];
+  const unsigned u = static_cast<unsigned>(e);
+  return rows[u % kPhases][u / kPhases];
 }
 
 // Applies the deferred updates one by one. The window of the update made at
