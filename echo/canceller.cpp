@@ -47,11 +47,14 @@ void reset(State& s) {
 namespace {
 
 inline bool detectStep(State& s, float captured, float reference) {
-  float r = std::fabs(reference);
-  if (r > s.block_peaks[s.block_slot]) {
-    s.block_peaks[s.block_slot] = r;
-    if (r > s.peak) s.peak = r;
-  }
+  // The peak is never below the current block's peak, so raising both to r
+  // whenever r is larger is the same as raising the peak only when the
+  // block's peak rises; written without branches, which a noisy reference
+  // would mispredict.
+  const float r = std::fabs(reference);
+  float& block = s.block_peaks[s.block_slot];
+  block = r > block ? r : block;
+  s.peak = r > s.peak ? r : s.peak;
   if (++s.block_count == kBlockSamples) {
     s.block_count = 0;
     // The peaks are magnitudes (no NaN, no negative zero), so a vector
@@ -67,9 +70,10 @@ inline bool detectStep(State& s, float captured, float reference) {
   }
   // |captured| >= 0.3 * peak, compared exactly: both sides are small
   // multiples of floats and so exact in double.
-  if (10.0 * std::fabs(captured) >= 3.0 * s.peak) s.hangover = kHangover;
-  if (s.hangover > 0) --s.hangover;
-  return !(s.peak < kSilentPeak) && s.hangover == 0;
+  int hangover = 10.0 * std::fabs(captured) >= 3.0 * s.peak ? kHangover : s.hangover;
+  hangover -= hangover > 0;
+  s.hangover = hangover;
+  return !(s.peak < kSilentPeak) & (hangover == 0);
 }
 
 }  // namespace
