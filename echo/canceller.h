@@ -7,8 +7,8 @@
 //   differences of two of them (at most 2^16 in size) are exact in float too;
 // - the filter output (dot product) and the filtered-reference power are
 //   accumulated in double precision, in a fixed order, so that every build
-//   gives the same samples; the SSE2 kernels, which have no fused
-//   multiply-add, may differ from the others in the last bit of a sum;
+//   gives the same samples on the same kernels; the SSE2 kernels, which have
+//   no fused multiply-add, may differ from the others in the last bit of a sum;
 // - the pre-filters, the error and the step are computed in double and stored
 //   as float; the step is compared with the divergence limit before rounding;
 // - a weight update is a float product followed by a float sum (no fused
@@ -34,10 +34,11 @@
 //   bottom = B+ * (a0, a1) + B0 * (a2, a3)
 // and with M1 = B0 * (a0 + a2, a1 + a3) this is top = M1 + (B- - B0) * (a2, a3),
 // bottom = M1 - (B0 - B+) * (a0, a1): twelve products instead of sixteen.
-// The entries of B- - B0 and B0 - B+ are all d(t) = x(t - 2) - x(t), kept
-// as a second raw history. Both histories, the filtered one and the weights
-// are stored split four ways (entry i in row i % 4 at i / 4), so that the
-// taps of one phase of consecutive groups lie next to each other in memory.
+// The entries of B- - B0 and B0 - B+ are all d(t) = x(t - 2) - x(t). For the
+// pass, copies of the raw and filtered histories and the history of d, and
+// the weights themselves, are stored split four ways (entry i in row i % 4 at
+// i / 4), so that the taps of one phase of consecutive groups lie next to
+// each other in memory.
 #ifndef OLVARO_ECHO_CANCELLER_H_
 #define OLVARO_ECHO_CANCELLER_H_
 

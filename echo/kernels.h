@@ -1,9 +1,9 @@
 // The per-pass loops of the canceller over the 1024-tap window, in one
-// version per instruction set. The weights are the same in all versions. The
-// sums run in 4 double lanes (group g of four taps into lane g % 4), added up
-// in a fixed order at the end; the AVX2 and AVX-512 versions give identical
-// outputs, the SSE2 one (no fused multiply-add) may differ from them in the
-// last bit of a sum.
+// version per instruction set. All versions update the weights with the same
+// float operations. The sums run in 4 double lanes (group g of four taps into
+// lane g % 4), added up in a fixed order at the end; the AVX2 and AVX-512
+// versions give identical sums, the SSE2 one (no fused multiply-add) may
+// differ from them in the last bit, and so, very rarely, in an output sample.
 #ifndef OLVARO_ECHO_KERNELS_H_
 #define OLVARO_ECHO_KERNELS_H_
 
