@@ -54,9 +54,10 @@ TEST(Kernels, PassMatchesTheSumsItStandsFor) {
         }
         double out[kBlock];
         const int at = p / kPhases;
-        (updates ? k->with_updates : k->without_updates)[p % kPhases](
-            &fx.s->weights[0][0], &fx.s->split_f[0][at], steps, &fx.s->split_x[0][at],
-            &fx.s->split_d[0][at], out);
+        const PassFn pass =
+            updates ? k->with_updates[p % kPhases] : k->without_updates[p % kPhases];
+        pass(&fx.s->weights[0][0], &fx.s->split_f[0][at], steps, &fx.s->split_x[0][at],
+             &fx.s->split_d[0][at], out);
         for (int i = 0; i < kTaps; ++i)
           ASSERT_EQ(weight(*fx.s, i), want[i]) << "tap " << i;
         for (int lag = 0; lag < kBlock; ++lag) {
