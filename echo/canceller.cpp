@@ -1,6 +1,5 @@
 #include "echo/canceller.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -107,6 +106,9 @@ void applyPending(State& s, const Kernels& k) {
 // Starts a block at the newest sample: applies the deferred updates and forms
 // the block's outputs. The slots of the samples still to come hold zero.
 void runPass(State& s, const Kernels& k) {
+  // The raw samples after the newest are unknown and count as zero: x(p - 1)
+  // is the one the pass reads, and d(e) = x(e + 2) - x(e) follows for
+  // p - 1 .. p - 3.
   const int p = s.split_position;
   splitEntry(s.split_x, p - 1) = 0;
   splitEntry(s.split_d, p - 1) = splitEntry(s.split_x, p + 1);

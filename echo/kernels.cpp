@@ -84,21 +84,15 @@ inline D loadWiden(const float* p) {
   const __m128 f = _mm_loadu_ps(p);
   return {_mm_cvtps_pd(f), _mm_cvtps_pd(_mm_movehl_ps(f, f))};
 }
-inline D loadD(const double* p) {
-  return {_mm_loadu_pd(p), _mm_loadu_pd(p + 2)};
-}
 inline D addD(D a, D b) {
   return {_mm_add_pd(a.lo, b.lo), _mm_add_pd(a.hi, b.hi)};
 }
 inline D subD(D a, D b) {
   return {_mm_sub_pd(a.lo, b.lo), _mm_sub_pd(a.hi, b.hi)};
 }
-inline D mulD(D a, D b) {
-  return {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)};
-}
 // acc + a * b, rounding the product first.
 inline D madd(D a, D b, D acc) {
-  return addD(acc, mulD(a, b));
+  return addD(acc, {_mm_mul_pd(a.lo, b.lo), _mm_mul_pd(a.hi, b.hi)});
 }
 // (l0 + l2) + (l1 + l3).
 inline double reduce(D a) {
