@@ -3,9 +3,14 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/ini.h"
 #include "platform/ticks.h"
@@ -24,13 +29,84 @@ const char kUsage[] =
     "database, loads the configured compiled flows and answers calls on them.\n"
     "\n"
     "  --headless  run without a window; every trace line goes to standard\n"
-    "              output as HH:MM:SS(mmm)=>text. SIGINT or SIGTERM ends it.\n"
+    "              output as HH:MM:SS(mmm)=>text. SIGINT or SIGTERM ends it\n"
+    "              within two seconds, whatever it is doing.\n"
     "  -h, --help  show this text\n"
     "\n"
     "Under simulated access ([System] callintype=0) calls are placed with\n"
     "keycall(1) on the UDP port [net] keycallport.\n"
     "Exit status: 0 after a signal, 1 when start-up fails (the database\n"
     "cannot be opened), 2 on bad arguments.\n";
+
+// How long the orderly shutdown after a stop signal may take before the
+// process ends regardless (a statement waiting on a lock, a standard output
+// nobody reads).
+constexpr auto kStopGrace = std::chrono::milliseconds(1700);
+
+// SIGINT and SIGTERM, taken by one thread of their own at any point of the
+// program's life, start-up included. The first one calls the stop action
+// and wakes wait(); if finished() has not been called within kStopGrace,
+// the process ends with the last words of `lastWords`.
+class StopSignals {
+ public:
+  StopSignals() {
+    sigemptyset(&set_);
+    sigaddset(&set_, SIGINT);
+    sigaddset(&set_, SIGTERM);
+    // Blocked before any other thread starts, so only sigwait sees them.
+    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+    std::thread([this] { run(); }).detach();
+  }
+
+  void setActions(std::function<void()> onStop, std::function<void()> lastWords) {
+    std::lock_guard lock(mu_);
+    onStop_ = std::move(onStop);
+    lastWords_ = std::move(lastWords);
+    if (signalled_ && onStop_) onStop_();
+  }
+  void wait() {
+    std::unique_lock lock(mu_);
+    cv_.wait(lock, [this] { return signalled_; });
+  }
+  bool signalled() {
+    std::lock_guard lock(mu_);
+    return signalled_;
+  }
+  // The orderly shutdown is done; the actions are not called any more.
+  void finished() {
+    std::lock_guard lock(mu_);
+    finished_ = true;
+    onStop_ = nullptr;
+    lastWords_ = nullptr;
+    cv_.notify_all();
+  }
+
+ private:
+  void run() {
+    int sig = 0;
+    sigwait(&set_, &sig);
+    std::unique_lock lock(mu_);
+    signalled_ = true;
+    cv_.notify_all();
+    if (onStop_) onStop_();
+    if (cv_.wait_for(lock, kStopGrace, [this] { return finished_; })) return;
+    if (lastWords_) lastWords_();
+    _exit(0);
+  }
+
+  sigset_t set_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool signalled_ = false, finished_ = false;
+  std::function<void()> onStop_, lastWords_;
+};
+
+void reportLost(callproc::StreamSink& out) {
+  out.abandon();
+  if (size_t n = out.lost())
+    std::fprintf(stderr, "olvaro: %zu trace lines were not written: standard output %s\n", n,
+                 out.broken() ? "was closed" : "was not being read");
+}
 
 }  // namespace
 
@@ -53,12 +129,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Signals are taken by sigwait below, never by the worker threads.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  // A reader of standard output that goes away ends the trace output (the
+  // write fails with EPIPE), not the runtime.
+  signal(SIGPIPE, SIG_IGN);
+  StopSignals stopSignals;
 
   const std::string iniPath = "./sysconfig.ini";
   platform::IniFile ini(iniPath);
@@ -75,27 +149,34 @@ int main(int argc, char** argv) {
   hw.setTrace([&trace](const std::string& text) { trace.text(text); });
   callproc::Runtime rt(hw, clock, trace);
   callproc::KeyCallReceiver keycall(rt);
+  stopSignals.setActions([&rt] { rt.requestStop(); }, [&out] { reportLost(out); });
 
   std::string error;
   switch (rt.start(cfg, ini, &error)) {
     case callproc::StartResult::kDatabaseFailed:
-      out.flush();
+      stopSignals.finished();
+      if (!out.flush(kStopGrace)) reportLost(out);
       std::fprintf(stderr, "olvaro: %s\n", error.c_str());
       return 1;
+    case callproc::StartResult::kStopped:
     case callproc::StartResult::kFlowsFailed:
       break;  // runs on, answering no calls, as the log says
     case callproc::StartResult::kRunning:
+      if (stopSignals.signalled()) break;
       keycall.open(cfg.keycallport);
       keycall.start();
       rt.startScanThread();
       break;
   }
 
-  int sig = 0;
-  sigwait(&stopSignals, &sig);
+  stopSignals.wait();
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   keycall.stop();
   rt.stop();
-  out.flush();
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  if (!out.flush(std::max(left, std::chrono::milliseconds(0)))) reportLost(out);
+  stopSignals.finished();
   trace.removeSink(&out);
   return 0;
 }

@@ -72,7 +72,10 @@ std::string callIdentifier(std::chrono::system_clock::time_point now, int channe
 
 Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
     : cti_(cti), clock_(clock), trace_(trace) {
-  sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  sleep_ = [this](int ms) {
+    std::unique_lock lock(stopMu_);
+    stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested_.load(); });
+  };
   for (int c = 0; c < kMaxChannels; ++c)
     chans_.regs(c).T.fill(0);
 }
@@ -131,12 +134,15 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
       chans_.record(c).setExtension(number);
   }
 
+  if (stopRequested_) return StartResult::kStopped;
   channelDbs_.reset();
   db_ = std::make_unique<Database>();
   if (!db_->open(cfg, error)) return StartResult::kDatabaseFailed;
   channelDbs_ = std::make_unique<ChannelDatabases>(*db_);
 
-  if (!loadFlowsAndTriggers(cfg)) {
+  const bool loaded = loadFlowsAndTriggers(cfg);
+  if (stopRequested_) return StartResult::kStopped;
+  if (!loaded) {
     trace_("加载流程和流程触发设置有错误");
     return StartResult::kFlowsFailed;
   }
@@ -149,6 +155,7 @@ bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
   flows_.clear();
   bool ok = true;
   for (size_t n = 0; n < cfg.flows.size(); ++n) {
+    if (stopRequested_) return false;
     const FlowEntry& e = cfg.flows[n];
     int code = interp::loadCompiledFlow(flows_, e.file, platform::utf8ToGbk(e.vocDir), e.slot);
     if (code != interp::kLoadOk) {
@@ -396,6 +403,14 @@ void Runtime::startScanThread() {
     }
     trace_("ivr流程解释线程退出");
   });
+}
+
+void Runtime::requestStop() {
+  {
+    std::lock_guard lock(stopMu_);
+    stopRequested_ = true;
+  }
+  stopCv_.notify_all();
 }
 
 void Runtime::stop() {

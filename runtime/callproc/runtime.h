@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,6 +46,7 @@ enum class StartResult {
   kRunning,         // flows loaded; KeyCall socket and scan thread may start
   kFlowsFailed,     // "加载流程和流程触发设置有错误": no calls are answered
   kDatabaseFailed,  // the database would not open: start-up stopped
+  kStopped,         // requestStop() came during start-up
 };
 
 class Runtime {
@@ -70,6 +72,11 @@ class Runtime {
   // 50 ms until stop().
   void startScanThread();
   void stop();
+
+  // Asks a start-up in progress to give up (a stop signal): the flow-table
+  // load ends before its next entry and its waits end at once. Any thread.
+  void requestStop();
+  bool stopRequested() const { return stopRequested_; }
 
   void gotoBlock(int c, int b);
   void resetChannel(int c);
@@ -133,6 +140,9 @@ class Runtime {
   std::array<bool, kMaxChannels> hasPendingCaller_{};
 
   std::atomic<bool> running_{false};
+  std::atomic<bool> stopRequested_{false};
+  std::mutex stopMu_;
+  std::condition_variable stopCv_;
   std::thread scanThread_;
 };
 

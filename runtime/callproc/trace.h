@@ -1,9 +1,15 @@
 // The trace log: every step of every channel, one line each, as
-// "HH:MM:SS(mmm)=>text". Safe from any thread; a line is never lost, and a
-// slow reader of the log (a terminal, a pipe) never stalls the caller: lines
-// go to an in-memory queue that a writer thread drains.
+// "HH:MM:SS(mmm)=>text". Safe from any thread. A slow reader of the log (a
+// terminal, a pipe) never stalls the caller: lines go to a bounded queue that
+// a writer thread drains; lines that do not fit are counted and reported.
+//
+// One entry is always one line: control characters and bytes that are not
+// UTF-8 are written escaped ("\n", "\x1b"), so a caller number or a voice
+// name from outside cannot start a forged line or reach the terminal raw.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
@@ -36,7 +42,8 @@ class TraceLog {
   void addSink(TraceSink* sink);
   void removeSink(TraceSink* sink);
 
-  // printf-style; the text is limited to 1023 bytes (UTF-8).
+  // printf-style; the text is limited to 1023 bytes (UTF-8), cut after the
+  // last whole character, with control characters escaped.
   void operator()(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // A finished text, taken literally.
   void text(std::string_view text);
@@ -65,25 +72,55 @@ class MemorySink : public TraceSink {
   std::vector<std::string> texts_;
 };
 
-// Writes each line and "\n" to a stdio stream from its own thread, flushing
-// after each batch, so the caller only appends to a queue.
+// Writes each line and "\n" to a file descriptor from its own thread, so the
+// caller only appends to a queue. The queue holds at most `limit` lines;
+// lines that arrive while it is full are counted, and once there is room
+// again one line says how many were dropped. The writer never blocks for
+// good: it waits for the descriptor to take data in slices, so a reader that
+// stops reading cannot hold the program, and a reader that goes away (EPIPE)
+// ends the output, not the program.
 class StreamSink : public TraceSink {
  public:
-  explicit StreamSink(std::FILE* out);
-  ~StreamSink() override;  // writes what is still queued
+  static constexpr size_t kDefaultLimit = 100000;
+
+  explicit StreamSink(std::FILE* out, size_t limit = kDefaultLimit);
+  explicit StreamSink(int fd, size_t limit = kDefaultLimit);
+  // Writes what is still queued for at most one second, then drops the rest.
+  ~StreamSink() override;
   void write(std::string_view line) override;
-  void flush();  // waits until everything queued is written
+  // Waits until everything queued is written; false when `timeout` passed
+  // first (the lines stay queued).
+  bool flush(std::chrono::milliseconds timeout = std::chrono::hours(24));
+  // Stops writing: what is queued is dropped and counted.
+  void abandon();
+  // Lines that never reached the descriptor: dropped while the queue was
+  // full and not yet reported, abandoned, or written after the reader left.
+  size_t lost() const;
+  // The reader went away or the descriptor failed.
+  bool broken() const;
 
  private:
   void run();
-  std::FILE* out_;
-  std::mutex mu_;
+  bool writeAll(const std::string& bytes);
+  int fd_;
+  size_t limit_;
+  mutable std::mutex mu_;
   std::condition_variable cv_, drained_;
   std::deque<std::string> queue_;
+  size_t droppedUnreported_ = 0;  // refused while full, reported when room returns
+  size_t lost_ = 0;
   bool stop_ = false;
+  bool abandoned_ = false;
   bool busy_ = false;
+  std::atomic<bool> broken_{false};
   std::thread thread_;
 };
+
+// Appends `text` to `out` so that it stays one line: C0 controls and DEL as
+// "\n", "\r", "\t" or "\xHH", C1 controls and bytes that are not well-formed
+// UTF-8 as "\xHH" per byte. At most `limit` bytes are appended, ending
+// after the last whole character or escape that fits.
+void appendTraceText(std::string& out, std::string_view text, size_t limit);
 
 // The text part of a trace line ("...=>text" -> "text").
 std::string_view traceText(std::string_view line);

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""olvaro --headless ends within two seconds of SIGTERM or SIGINT whatever it
+is doing, and a reader of its standard output that goes away ends the trace
+output, not the runtime.
+
+    shutdown_test.py OLVARO MAKE_FLOWS
+"""
+import fcntl
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+F_SETPIPE_SZ = 1031
+LIMIT = 2.0  # seconds from the signal to the end of the process
+
+olvaro, make_flows = sys.argv[1], sys.argv[2]
+work = tempfile.mkdtemp(prefix="olvaro-stop-")
+failures = []
+
+
+def fail(msg):
+    print("shutdown: " + msg)
+    failures.append(msg)
+
+
+def write_config(flow_entries, trigger=True):
+    lines = ["[DataBase]", "type=0", "filename=ivr.sqlite", "[System]", "callintype=0",
+             "[net]", "keycallport=0", "[Out0]", "lineno=8888", "[ivrfile]",
+             "cnt=%d" % len(flow_entries)]
+    for n, path in enumerate(flow_entries):
+        lines += ["ivrno%d=%d" % (n, n), "ivrfile%d=%s" % (n, path), "vocdir%d=.\\voice" % n]
+    if trigger:
+        lines += ["[ivrtrig]", "cnt=1", "num0=8888", "ivrindex0=0"]
+    with open(os.path.join(work, "sysconfig.ini"), "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+def wait_for(path, text, seconds):
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        try:
+            with open(path, encoding="utf-8", errors="replace") as f:
+                if text in f.read():
+                    return True
+        except FileNotFoundError:
+            pass
+        time.sleep(0.05)
+    return False
+
+
+def stop_within(proc, sig, what):
+    t0 = time.monotonic()
+    proc.send_signal(sig)
+    try:
+        rc = proc.wait(timeout=LIMIT + 3)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        fail("%s: still running %.0f s after the signal" % (what, LIMIT + 3))
+        return None
+    took = time.monotonic() - t0
+    if took > LIMIT:
+        fail("%s: took %.2f s to stop, limit %.1f s" % (what, took, LIMIT))
+    if rc != 0:
+        fail("%s: exit status %d after the signal, want 0" % (what, rc))
+    return took
+
+
+try:
+    os.mkdir(os.path.join(work, "flows"))
+    subprocess.run([make_flows, os.path.join(work, "flows")], check=True)
+    open(os.path.join(work, "ivr.sqlite"), "w").close()
+    out_log = os.path.join(work, "out.log")
+
+    # 1. During a long flow load: one real entry and 1023 missing ones, each
+    # of which waits 100 ms after its failure.
+    write_config([".\\flows\\start_only.cpl"] + [".\\flows\\missing%d.cpl" % n
+                                                 for n in range(1, 1024)])
+    for sig in (signal.SIGTERM, signal.SIGINT):
+        with open(out_log, "w") as out:
+            p = subprocess.Popen([olvaro, "--headless"], cwd=work, stdout=out,
+                                 stderr=subprocess.DEVNULL)
+        if not wait_for(out_log, "加载失败", 5):
+            fail("flow load: no failed entry logged")
+        stop_within(p, sig, "flow load, %s" % signal.Signals(sig).name)
+
+    # 2. Standard output nobody reads: a one-page pipe that fills with the
+    # failure lines of long flow paths.
+    long_name = ".\\flows\\" + "x" * 200
+    write_config([".\\flows\\start_only.cpl"] + ["%s%d.cpl" % (long_name, n)
+                                                 for n in range(1, 60)], trigger=False)
+    r, w = os.pipe()
+    fcntl.fcntl(w, F_SETPIPE_SZ, 4096)
+    p = subprocess.Popen([olvaro, "--headless"], cwd=work, stdout=w,
+                         stderr=subprocess.PIPE)
+    os.close(w)
+    time.sleep(3)  # about 30 lines of 260 bytes: the pipe is full
+    stop_within(p, signal.SIGTERM, "blocked standard output")
+    err = p.stderr.read().decode("utf-8", "replace")
+    if "trace lines were not written" not in err:
+        fail("blocked standard output: no note on standard error: %r" % err)
+    os.close(r)
+
+    # 3. A reader that goes away: the runtime goes on and stops normally.
+    write_config([".\\flows\\start_only.cpl"])
+    p = subprocess.Popen([olvaro, "--headless"], cwd=work, stdout=subprocess.PIPE,
+                         stderr=subprocess.DEVNULL)
+    first = p.stdout.readline()
+    p.stdout.close()  # as `olvaro --headless | head -1` does
+    time.sleep(1.0)  # the scan thread's start lines meet the closed pipe
+    if p.poll() is not None:
+        fail("closed standard output ended the runtime with status %d" % p.returncode)
+    else:
+        stop_within(p, signal.SIGTERM, "closed standard output")
+    if not first:
+        fail("closed standard output: nothing was written before")
+finally:
+    shutil.rmtree(work, ignore_errors=True)
+
+if failures:
+    sys.exit(1)
+print("shutdown: all passed")
