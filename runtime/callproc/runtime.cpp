@@ -396,10 +396,30 @@ void Runtime::startScanThread() {
         if (type == CHAN_TYPE_OUTER) chans_.current(c).setKind(cpl::kKindWaitCall);
       }
     }
+    // A pass starts every 50 ms: the sleep is until the next deadline, not
+    // 50 ms after the last pass ended. A pass that overruns is told at most
+    // once a second, and the next one starts at once, without catching up.
+    using steady = std::chrono::steady_clock;
+    constexpr auto kPeriod = std::chrono::milliseconds(kScanPeriodMs);
+    auto next = steady::now() + kPeriod;
+    auto lastOverrunNote = steady::time_point{};
     while (running_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(kScanPeriodMs));
+      std::this_thread::sleep_until(next);
       if (!running_) break;
+      const auto began = steady::now();
       scanPass();
+      const auto ended = steady::now();
+      next += kPeriod;
+      if (ended > next) {
+        if (ended - lastOverrunNote >= std::chrono::seconds(1)) {
+          lastOverrunNote = ended;
+          trace_("scan pass took %d ms, more than its %d ms period",
+                 static_cast<int>(
+                     std::chrono::duration_cast<std::chrono::milliseconds>(ended - began).count()),
+                 kScanPeriodMs);
+        }
+        next = ended;
+      }
     }
     trace_("ivr流程解释线程退出");
   });

@@ -21,16 +21,28 @@ void TraceLog::removeSink(TraceSink* sink) {
   sinks_.erase(std::remove(sinks_.begin(), sinks_.end(), sink), sinks_.end());
 }
 
+void TraceLog::appendPrefix(std::string& out) {
+  const int64_t ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now().time_since_epoch())
+          .count();
+  if (ms != prefixMs_) {
+    std::time_t secs = static_cast<std::time_t>(ms / 1000);
+    unsigned milli = static_cast<unsigned>(ms % 1000);
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    int n = std::snprintf(prefixText_, sizeof prefixText_, "%02d:%02d:%02d(%3u)=>", tm.tm_hour,
+                          tm.tm_min, tm.tm_sec, milli);
+    prefixLen_ = n > 0 ? static_cast<size_t>(n) : 0;
+    prefixMs_ = ms;
+  }
+  out.append(prefixText_, prefixLen_);
+}
+
 std::string TraceLog::prefix() {
-  auto now = clock_.now();
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
-  std::time_t secs = static_cast<std::time_t>(ms / 1000);
-  unsigned milli = static_cast<unsigned>(ms % 1000);
-  std::tm tm{};
-  localtime_r(&secs, &tm);
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d(%3u)=>", tm.tm_hour, tm.tm_min, tm.tm_sec, milli);
-  return buf;
+  std::string p;
+  std::lock_guard lock(mu_);
+  appendPrefix(p);
+  return p;
 }
 
 void TraceLog::operator()(const char* fmt, ...) {
@@ -107,6 +119,19 @@ void appendTraceText(std::string& out, std::string_view text, size_t limit) {
   size_t room = limit;
   std::string esc;
   while (!text.empty()) {
+    // Plain printable ASCII, the bulk of every line, in one piece.
+    size_t plain = 0;
+    while (plain < text.size() && plain < room) {
+      const unsigned char b = static_cast<unsigned char>(text[plain]);
+      if (b < 0x20 || b >= 0x7F) break;
+      ++plain;
+    }
+    if (plain != 0) {
+      out.append(text.data(), plain);
+      room -= plain;
+      text.remove_prefix(plain);
+      continue;
+    }
     const unsigned char c = static_cast<unsigned char>(text[0]);
     size_t n = utf8Length(text);
     // C1 controls (U+0080 to U+009F) act as escape introducers on some
@@ -132,9 +157,15 @@ void appendTraceText(std::string& out, std::string_view text, size_t limit) {
 
 void TraceLog::text(std::string_view text) {
   if (!show_) return;
-  std::string line = prefix();
-  appendTraceText(line, text, kMaxText);
+  // The text is made safe outside the lock, into a buffer each thread keeps.
+  thread_local std::string body;
+  body.clear();
+  appendTraceText(body, text, kMaxText);
+  thread_local std::string line;
+  line.clear();
   std::lock_guard lock(mu_);
+  appendPrefix(line);
+  line += body;
   for (TraceSink* s : sinks_)
     s->write(line);
 }
@@ -164,6 +195,10 @@ bool MemorySink::has(std::string_view text) const {
   return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
 }
 
+namespace {
+constexpr auto kGather = std::chrono::milliseconds(2);
+}  // namespace
+
 StreamSink::StreamSink(std::FILE* out, size_t limit) : StreamSink(fileno(out), limit) {
   std::fflush(out);
 }
@@ -182,41 +217,49 @@ StreamSink::~StreamSink() {
 }
 
 void StreamSink::write(std::string_view line) {
+  bool wake = false;
   {
     std::lock_guard lock(mu_);
     if (abandoned_ || broken_) {
       ++lost_;
       return;
     }
-    if (queue_.size() >= limit_) {
+    if (queuedLines_ >= limit_) {
       ++droppedUnreported_;
       return;
     }
     if (droppedUnreported_ != 0) {
       // Told with the time of the line that found room.
       const size_t prefixLen = line.size() - traceText(line).size();
-      queue_.push_back(std::string(line.substr(0, prefixLen)) +
-                       "trace: " + std::to_string(droppedUnreported_) +
-                       " lines dropped, the output did not keep up");
+      queue_.append(line.substr(0, prefixLen));
+      queue_ += "trace: " + std::to_string(droppedUnreported_) +
+                " lines dropped, the output did not keep up\n";
       lost_ += droppedUnreported_;
       droppedUnreported_ = 0;
+      ++queuedLines_;
     }
-    queue_.emplace_back(line);
+    queue_.append(line);
+    queue_ += '\n';
+    ++queuedLines_;
+    // One wake-up per batch: only a writer that waits for lines is woken.
+    wake = writerWaiting_;
+    writerWaiting_ = false;
   }
-  cv_.notify_one();
+  if (wake) cv_.notify_one();
 }
 
 bool StreamSink::flush(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mu_);
-  return drained_.wait_for(lock, timeout, [this] { return queue_.empty() && !busy_; });
+  return drained_.wait_for(lock, timeout, [this] { return queuedLines_ == 0 && !busy_; });
 }
 
 void StreamSink::abandon() {
   std::unique_lock lock(mu_);
   abandoned_ = true;
-  lost_ += queue_.size() + droppedUnreported_;
+  lost_ += queuedLines_ + droppedUnreported_;
   droppedUnreported_ = 0;
   queue_.clear();
+  queuedLines_ = 0;
   // The batch being written is given up within one poll and counted.
   drained_.wait(lock, [this] { return !busy_; });
 }
@@ -256,29 +299,33 @@ bool StreamSink::writeAll(const std::string& bytes) {
 }
 
 void StreamSink::run() {
+  std::string batch;
   std::unique_lock lock(mu_);
   for (;;) {
-    cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
-    if (queue_.empty() && stop_) break;
-    std::deque<std::string> batch;
-    batch.swap(queue_);
+    writerWaiting_ = true;
+    cv_.wait(lock, [this] { return stop_ || queuedLines_ != 0; });
+    writerWaiting_ = false;
+    if (queuedLines_ == 0 && stop_) break;
+    // Lines come in bursts (a scan pass writes hundreds): gather them for a
+    // moment, so that the writer wakes and writes once per burst, not once
+    // per line.
+    cv_.wait_for(lock, kGather, [this] { return stop_ || queuedLines_ >= limit_ / 2; });
+    batch.clear();
+    batch.swap(queue_);  // both buffers keep their capacity
+    const size_t lines = queuedLines_;
+    queuedLines_ = 0;
     busy_ = true;
     lock.unlock();
-    std::string bytes;
-    for (const auto& l : batch) {
-      bytes += l;
-      bytes += '\n';
-    }
-    const bool ok = !broken_ && writeAll(bytes);
+    const bool ok = !broken_ && writeAll(batch);
     lock.lock();
     if (!ok) {
       if (!abandoned_) broken_ = true;
-      lost_ += batch.size();
-      lost_ += queue_.size();
+      lost_ += lines + queuedLines_;
       queue_.clear();
+      queuedLines_ = 0;
     }
     busy_ = false;
-    if (queue_.empty()) drained_.notify_all();
+    if (queuedLines_ == 0) drained_.notify_all();
   }
   drained_.notify_all();
 }

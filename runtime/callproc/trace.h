@@ -12,7 +12,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -52,10 +51,16 @@ class TraceLog {
   std::string prefix();
 
  private:
+  // Appends the prefix; the local time is worked out once per millisecond.
+  void appendPrefix(std::string& out);
+
   platform::Clock& clock_;
   std::atomic<bool> show_{true};
   std::mutex mu_;
   std::vector<TraceSink*> sinks_;
+  int64_t prefixMs_ = -1;  // the millisecond prefixText_ was made for; under mu_
+  char prefixText_[32] = {};
+  size_t prefixLen_ = 0;
 };
 
 // Keeps the texts (without the time prefix) for tests and for the display.
@@ -106,7 +111,11 @@ class StreamSink : public TraceSink {
   size_t limit_;
   mutable std::mutex mu_;
   std::condition_variable cv_, drained_;
-  std::deque<std::string> queue_;
+  // The queued lines, each ended by "\n", in one buffer: no allocation per
+  // line once the buffers have grown.
+  std::string queue_;
+  size_t queuedLines_ = 0;
+  bool writerWaiting_ = false;
   size_t droppedUnreported_ = 0;  // refused while full, reported when room returns
   size_t lost_ = 0;
   bool stop_ = false;

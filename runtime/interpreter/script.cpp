@@ -203,7 +203,8 @@ void ScriptRun::detachFromBank() {
 
 void ScriptRun::vline(bool prefixed, const char* fmt, va_list ap) {
   if (!host.tracing()) return;  // nothing would show the line: skip formatting it
-  char buf[1024];
+  // Room beyond the log's 1023 bytes, so that the log cuts on a character.
+  char buf[2048];
   int n = 0;
   if (prefixed)
     n = std::snprintf(buf, sizeof buf, "通道%d=>(%d:%d)", chan, host.blockIndex(chan),
