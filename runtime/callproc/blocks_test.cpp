@@ -448,6 +448,38 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
   }
 }
 
+// A key input ended by "#" alone leaves an empty extension number: it names
+// an inner line without a number, never the caller's own outer line.
+TEST_F(BlockTest, ExtensionCallWithAnEmptyNumber) {
+  using R = cpl::CallExtRecord;
+  struct Case {
+    const char* name;
+    bool spareInnerLine;  // channel 6: an inner line without a number
+    int exit;
+    const char* line;
+  } cases[] = {
+      {"rings the inner line without a number", true, -1, "通道0=>振铃分机"},
+      {"no such extension without one", false, 3, "通道0=>分机不存在"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    enter(Rec(49).byte(R::kExtensionVar, 2).number(R::kRingMode, 1));
+    fake_.setType(5, CHAN_TYPE_INNER);
+    rt_.channels().record(5).setExtension("8001");
+    fake_.setType(6, c.spareInnerLine ? CHAN_TYPE_INNER : CHAN_TYPE_OUTER);
+    rt_.channels().record(6).setExtension("");
+    rt_.channels().record(6).setLineState(0);
+    regs().S[2] = "";
+    pass();
+    EXPECT_TRUE(saw(c.line)) << ::testing::PrintToString(sink_.texts());
+    EXPECT_EQ(exitTaken(), c.exit);
+    EXPECT_FALSE(fake_.called("CTIRingIn(0,1)"));
+    EXPECT_EQ(fake_.called("CTIRingIn(6,1)"), c.spareInnerLine);
+    EXPECT_EQ(rt_.channels().record(0).linked(), c.spareInnerLine ? 6 : -1);
+    rt_.channels().record(6).setLineState(0);
+  }
+}
+
 TEST_F(BlockTest, TalkEndsFromEitherSide) {
   using R = cpl::TalkRecord;
   struct Case {

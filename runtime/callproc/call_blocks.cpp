@@ -70,7 +70,9 @@ void runCallExt(Runtime& rt, int c) {
     }
     const std::string x = b.sreg(extReg);
     b.trace()("通道%d=>(%d)CallExt %s", c, b.index(), u8(x).c_str());
-    const int e = rt.channels().findExtension(x, rt.channelCount());
+    const int e = rt.channels().findExtension(x, rt.channelCount(), [&](int ch) {
+      return b.cti().CTIGetChannelType(ch) == CHAN_TYPE_INNER;
+    });
     if (e < 0) {
       b.trace()("通道%d=>分机%s不存在", c, u8(x).c_str());
       b.exit(3, R::kExits);
