@@ -1,5 +1,8 @@
 #include "runtime/callproc/runtime.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 
 #include "flowfile/blockrecords.h"
@@ -70,8 +73,20 @@ std::string callIdentifier(std::chrono::system_clock::time_point now, int channe
   return buf;
 }
 
+namespace {
+// The working directory as an absolute path; "." when it cannot be read.
+std::string currentDirectory() {
+  std::vector<char> buf(4096);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE || buf.size() > (1u << 20)) return ".";
+    buf.resize(buf.size() * 2);
+  }
+  return buf.data();
+}
+}  // namespace
+
 Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
-    : cti_(cti), clock_(clock), trace_(trace) {
+    : cti_(cti), clock_(clock), trace_(trace), workDir_(currentDirectory()) {
   sleep_ = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
   for (int c = 0; c < kMaxChannels; ++c)
     chans_.regs(c).T.fill(0);

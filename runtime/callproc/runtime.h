@@ -94,7 +94,8 @@ class Runtime {
   // Channel panel: icon (0 idle, 1 off-hook) and status text index.
   void showIcon(int c, int icon);
   void showStatus(int c, int status);
-  // The working directory at start-up (voice-mail files live under it).
+  // The working directory at start-up, absolute, as the runtime was made
+  // (voice-mail files live under it). Tests set their own.
   void setWorkDir(std::string dir) { workDir_ = std::move(dir); }
   const std::string& workDir() const { return workDir_; }
   // How the flow-table load waits 100 ms after a failed entry (tests skip it).
@@ -115,7 +116,7 @@ class Runtime {
   platform::Clock& clock_;
   TraceLog& trace_;
   ChannelView* view_ = nullptr;
-  std::string workDir_ = ".";
+  std::string workDir_;
   std::function<void(int)> sleep_;
 
   int channelCount_ = 0;
