@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -106,6 +107,8 @@ void Runtime::showStatus(int c, int status) {
 
 StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error) {
   callintype_ = cfg.callintype;
+  // Held to what a tick difference can measure.
+  setHangupLimit(std::clamp(cfg.hanguptimeout, 0, 86400));
   trace_.setShow(cfg.messageshow != 0);
   for (const auto& w : cfg.warnings)
     trace_("sysconfig.ini: %s", w.c_str());
@@ -270,7 +273,26 @@ void Runtime::scanPass() {
       default:
         break;
     }
+    watchHangup(c);
   }
+}
+
+void Runtime::watchHangup(int c) {
+  const int16_t kind = chans_.current(c).kind();
+  if (hangupLimitMs_ == 0 || kind == cpl::kKindWaitCall || kind == cpl::kKindDelayedHangup ||
+      cti_.CTIGetOutLineStatus(c, callintype_) != 5) {
+    hungUpSeen_[c] = false;
+    return;
+  }
+  const uint32_t now = clock_.ticks();
+  if (!hungUpSeen_[c]) {
+    hungUpSeen_[c] = true;
+    hungUpTick_[c] = now;
+    return;
+  }
+  if (platform::tickDiff(hungUpTick_[c], now) <= hangupLimitMs_) return;
+  trace_("通道%d的来电已挂机%u秒,流程仍未复位通道,通道复位", c, hangupLimitMs_ / 1000);
+  resetChannel(c);
 }
 
 void Runtime::waitForCall(int c) {
@@ -375,6 +397,7 @@ void Runtime::resetChannel(int c) {
     flows_.release(rec.flowSlot(), rec.bank());
     chans_.holdsBank(c) = false;
   }
+  hungUpSeen_[c] = false;
   chans_.current(c).setKind(cpl::kKindWaitCall);
   chans_.current(c).block = nullptr;
   // Voice mail (4) and forwarding (5) belong to the extension, not the call.
