@@ -457,7 +457,7 @@ TEST_F(BlockTest, VoiceMailPathIsRecordedAsItStands) {
 
 TEST_F(BlockTest, ExtensionCallOutcomes) {
   using R = cpl::CallExtRecord;
-  rt_.setWorkDir("/srv/ivr");
+  rt_.setWorkDir(dir_.path());  // its leavmsg folder is made here
   struct Case {
     const char* name;
     std::function<void(BlockTest&)> setup;  // extension 8001 is channel 5
@@ -524,7 +524,7 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
       EXPECT_EQ(ext.lineState(), 0);
     }
     if (c.exit == 4) {
-      EXPECT_EQ(regs().S[7], "/srv/ivr\\leavmsg\\msg5.voc");
+      EXPECT_EQ(regs().S[7], dir_.path() + "\\leavmsg\\msg5.voc");
     }
     if (c.exit == 5) {
       EXPECT_EQ(regs().S[8], "13900001111");
