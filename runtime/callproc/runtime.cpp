@@ -107,7 +107,7 @@ void Runtime::showStatus(int c, int status) {
 
 StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error) {
   callintype_ = cfg.callintype;
-  // Held to what a tick difference can measure.
+  // A day at most: longer is no limit worth the name.
   setHangupLimit(std::clamp(cfg.hanguptimeout, 0, 86400));
   trace_.setShow(cfg.messageshow != 0);
   for (const auto& w : cfg.warnings)
