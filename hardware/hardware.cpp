@@ -117,6 +117,7 @@ int CycPlayIndex(int ch, int index) {
   return locked([&](Simulator& s) { return s.playIndex(ch, index, true); });
 }
 
+// -2 also while a recording on the line has failed to write (see below).
 int CTIGetPlayfinish(int ch, int mode) {
   return locked([&](Simulator& s) { return s.playFinished(ch); });
 }
@@ -129,6 +130,8 @@ int CTIRecFile(int ch, const char* path, int mode) {
   return locked([&](Simulator& s) { return s.recordFile(ch, path); });
 }
 
+// 0, or the negative errno value of a write that failed while recording
+// (-ENOSPC for a full disk): the recorded file is then incomplete.
 int CTIStopRecord(int ch, int mode) {
   return locked([&](Simulator& s) { return s.stopRecord(ch); });
 }

@@ -1,6 +1,5 @@
 #include "hardware/simulator.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -184,6 +183,7 @@ int Simulator::playFinished(int ch) {
   pumpRecording(line);
   Playback& p = line.play;
   if (p.active && !p.repeat && elapsed(p.start) >= p.durationMs) p.active = false;
+  if (line.rec.fd >= 0 && line.rec.error != 0) return kSoundError;
   return p.active ? 1 : 0;
 }
 
@@ -195,7 +195,7 @@ int Simulator::stopPlay(int ch) {
 
 void Simulator::pumpRecording(Line& line) {
   Recording& r = line.rec;
-  if (r.fd < 0 || r.failed) return;
+  if (r.fd < 0 || r.error != 0) return;
   uint64_t due = uint64_t{elapsed(r.start)} * (kAlawBytesPerSecond / 1000);
   static const auto kSilence = [] {
     std::array<unsigned char, 4096> a;
@@ -207,7 +207,9 @@ void Simulator::pumpRecording(Line& line) {
     ssize_t w = ::write(r.fd, kSilence.data(), n);
     if (w < 0 && errno == EINTR) continue;
     if (w <= 0) {
-      r.failed = true;
+      // A full disk (ENOSPC), a file-size limit (EFBIG), an I/O error: the
+      // recording stops growing and the line reports it until it is stopped.
+      r.error = w < 0 ? errno : EIO;
       return;
     }
     r.written += static_cast<uint64_t>(w);
@@ -218,18 +220,17 @@ int Simulator::finishRecording(Line& line) {
   Recording& r = line.rec;
   if (r.fd < 0) return 0;
   pumpRecording(line);
-  bool ok = !r.failed;
-  if (::close(r.fd) != 0) ok = false;
+  int error = r.error;
+  if (::close(r.fd) != 0 && error == 0) error = errno;
   r = Recording{};
-  return ok ? 0 : -1;
+  return -error;
 }
 
 int Simulator::recordFile(int ch, const char* gbkPath) {
   if (!valid(ch) || !gbkPath || !*gbkPath) return -1;
   Line& line = lines_[ch];
   finishRecording(line);
-  std::string path = platform::openablePath(gbkPath);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = openVoiceFile(platform::openablePath(gbkPath), true);
   if (fd < 0) return -1;
   answer(line);
   line.rec.fd = fd;

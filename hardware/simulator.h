@@ -25,11 +25,15 @@
 // Sound: playback "plays" for the length of the file (voice_file.h) on the
 // tick clock; CTIGetPlayfinish is 0 once that time has passed, after a stop,
 // or when nothing was started (a file that cannot be measured is refused at
-// the start, so -2 is never reported). Recording writes A-law silence at 8000
-// bytes a second, appended whenever the line is polled and completed when it
-// stops. Indexed voices: index n is the file "<indexdir>/<n>.voc" (a wave or
-// A-law file); CycPlayIndex repeats it until it is stopped. The mode
-// arguments of the CTI calls are not needed by simulated lines.
+// the start). Recording writes A-law silence at 8000 bytes a second, appended
+// whenever the line is polled and completed when it stops. Only regular files
+// are played or recorded into: a folder, a FIFO or a device is refused at the
+// start, without waiting. When writing a recording fails (a full disk, a
+// file-size limit), CTIGetPlayfinish reports -2 until the recording is
+// stopped, and CTIStopRecord, CTIStopRP and CTISetOutHook return the failure
+// as a negative errno value (-ENOSPC, ...) instead of 0. Indexed voices: index n is the file
+// "<indexdir>/<n>.voc" (a wave or A-law file); CycPlayIndex repeats it until it is stopped. The
+// mode arguments of the CTI calls are not needed by simulated lines.
 //
 // sysconfig.ini, read by InitQam from the working directory:
 //   [System]   callintype  0 simulated access (8 lines); 1 (default) telephone
@@ -65,6 +69,8 @@ namespace hardware {
 inline constexpr int kSimulatedChannels = 8;
 inline constexpr size_t kKeyQueueMax = 128;
 inline constexpr size_t kCallOutNumberMax = 64;
+// CTIGetPlayfinish: the line's sound failed (a recording that cannot be written).
+inline constexpr int kSoundError = -2;
 
 enum OutLineStatus {
   kStatusIdle = 0,
@@ -153,7 +159,7 @@ class Simulator {
     int fd = -1;
     uint32_t start = 0;
     uint64_t written = 0;
-    bool failed = false;
+    int error = 0;  // errno of the write that failed; nothing is written after it
   };
 
   struct Line {

@@ -1,12 +1,19 @@
 // The simulated lines through the exported C functions, with the clock
 // injected so that durations take no real time.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "hardware/hardware.h"
 #include "hardware/hardware_internal.h"
@@ -287,6 +294,83 @@ TEST_F(Simulated, RecordingWritesSilenceOfTheElapsedTime) {
   EXPECT_EQ(CTIStopRecord(3, 0), 0) << "nothing recording";
   EXPECT_NE(CTIRecFile(3, (dir / "no/such/dir.voc").c_str(), 0), 0);
   EXPECT_NE(CTIRecFile(3, "", 0), 0);
+}
+
+// A folder, a FIFO or a device is neither played nor recorded into, and the
+// refusal never waits: a FIFO opened for writing would block until a reader
+// came, holding the library's lock against every other line.
+TEST_F(Simulated, OnlyRegularFilesArePlayedOrRecorded) {
+  const std::string fifo = dir / "fifo.voc";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder.voc");
+  struct Case {
+    const char* name;
+    std::string path;
+  } cases[] = {
+      {"folder", dir / "folder.voc"},
+      {"FIFO", fifo},
+      {"character device", "/dev/null"},
+      {"character device read forever", "/dev/zero"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto tries = std::async(std::launch::async, [&] {
+      return std::make_pair(CTIRecFile(0, c.path.c_str(), 0), CTIPlayFile(1, c.path.c_str(), 0));
+    });
+    if (tries.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << "the open blocked";
+      // A reader for the waiting writer, so that the test can end.
+      int r = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+      tries.wait();
+      if (r >= 0) ::close(r);
+    }
+    auto [rec, play] = tries.get();
+    EXPECT_EQ(rec, -1);
+    EXPECT_EQ(play, -1);
+    EXPECT_EQ(finished(0), 0) << "nothing recording, no error to report";
+    EXPECT_EQ(finished(1), 0);
+  }
+  // A regular file that exists is emptied and recorded into.
+  writeFile(dir / "old.voc", std::vector<uint8_t>(5000, 1));
+  ASSERT_EQ(CTIRecFile(2, (dir / "old.voc").c_str(), 0), 0);
+  clock.advance(100);
+  EXPECT_EQ(CTIStopRecord(2, 0), 0);
+  EXPECT_EQ(readFile(dir / "old.voc"), std::vector<uint8_t>(800, 0xD5));
+}
+
+// Writing fails part way (here a file-size limit stands in for a full
+// disk): the line reports a sound error while the recording runs, and
+// stopping it returns the error instead of success. Run in a child process,
+// whose limit and ignored SIGXFSZ stay its own.
+TEST_F(Simulated, RecordingWriteErrorIsReported) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string path = dir / "full.voc";
+  auto steps = [&]() -> int {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim{4000, 4000};  // half a second of A-law
+    if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return 10;
+    if (CTIRecFile(0, path.c_str(), 0) != 0) return 11;
+    clock.advance(400);
+    if (finished(0) != 0) return 12;  // 3200 bytes: still fine
+    clock.advance(600);
+    if (finished(0) != hardware::kSoundError) return 13;
+    if (finished(0) != hardware::kSoundError) return 14;  // until stopped
+    if (CTIStopRP(0, 0) != -EFBIG) return 15;
+    if (finished(0) != 0) return 16;
+    if (readFile(path).size() != 4000u) return 17;
+    // The next recording starts clean.
+    if (CTIRecFile(0, (dir / "next.voc").c_str(), 0) != 0) return 18;
+    clock.advance(100);
+    if (CTIStopRecord(0, 0) != 0) return 19;
+    return 0;
+  };
+  auto run = [&] {
+    int failedStep = steps();
+    std::error_code ec;
+    std::filesystem::remove_all(dir.path(), ec);  // the child's own folder
+    std::_Exit(failedStep);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(Simulated, IndexedVoices) {

@@ -1,9 +1,11 @@
 #include "hardware/voice_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <vector>
 
 namespace hardware {
@@ -59,16 +61,49 @@ VoiceLength measureVoice(const uint8_t* bytes, size_t size, uint64_t fileSize) {
   return r;
 }
 
+int openVoiceFile(const std::string& linuxPath, bool forWriting) {
+  // Looked at first, so that a FIFO or a device is never opened at all.
+  struct stat st {};
+  if (::stat(linuxPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    errno = S_ISDIR(st.st_mode) ? EISDIR : ENODEV;
+    return -1;
+  }
+  // O_NONBLOCK covers a FIFO put there since: it opens (or fails) at once,
+  // and fstat refuses it. No O_TRUNC before that check.
+  const int flags =
+      (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = ::open(linuxPath.c_str(), flags, 0644);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || (forWriting && ::ftruncate(fd, 0) != 0)) {
+    int e = S_ISREG(st.st_mode) ? errno : ENODEV;
+    ::close(fd);
+    errno = e;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 VoiceLength measureVoiceFile(const std::string& linuxPath) {
   VoiceLength r;
+  int fd = openVoiceFile(linuxPath, false);
+  if (fd < 0) return r;
   struct stat st {};
-  if (::stat(linuxPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return r;
-  std::ifstream in(linuxPath, std::ios::binary);
-  if (!in) return r;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return r;
+  }
   uint64_t fileSize = static_cast<uint64_t>(st.st_size);
   std::vector<uint8_t> head(fileSize < kHeaderWindow ? fileSize : kHeaderWindow);
-  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(head.size()));
-  head.resize(static_cast<size_t>(in.gcount()));
+  size_t got = 0;
+  while (got < head.size()) {
+    ssize_t n = ::read(fd, head.data() + got, head.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  head.resize(got);
   return measureVoice(head.data(), head.size(), fileSize);
 }
 

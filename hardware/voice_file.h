@@ -32,6 +32,13 @@ VoiceLength measureVoice(const uint8_t* bytes, size_t size, uint64_t fileSize);
 // Opens `linuxPath` and measures it.
 VoiceLength measureVoiceFile(const std::string& linuxPath);
 
+// Opens a voice file for playback (reading) or recording (writing: an
+// existing file is emptied, a missing one created). Only a regular file is
+// opened: a folder, a FIFO or a device gives -1 with errno set, and nothing
+// here waits (a FIFO would block the line's caller until a peer opens it).
+// Returns the descriptor, close-on-exec.
+int openVoiceFile(const std::string& linuxPath, bool forWriting);
+
 // Milliseconds taken by `bytes` at `bytesPerSecond`, rounded up.
 constexpr uint64_t playMs(uint64_t bytes, uint32_t bytesPerSecond) {
   return bytesPerSecond == 0 ? 0 : (bytes * 1000 + bytesPerSecond - 1) / bytesPerSecond;

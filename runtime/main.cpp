@@ -132,6 +132,9 @@ int main(int argc, char** argv) {
   // A reader of standard output that goes away ends the trace output (the
   // write fails with EPIPE), not the runtime.
   signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f) fails the recording write with EFBIG,
+  // which the record block reports, instead of killing the runtime.
+  signal(SIGXFSZ, SIG_IGN);
   StopSignals stopSignals;
 
   const std::string iniPath = "./sysconfig.ini";

@@ -1,8 +1,6 @@
 // cpldump: lists a compiled flow file as a person reads it.
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "flowfile/cplformat.h"
@@ -20,7 +18,8 @@ const char kUsage[] =
     "\n"
     "Exit status is the load code the runtime would give the file:\n"
     "  0 loads, 2 unknown magic or block kind, 3 cut short or malformed,\n"
-    "  5 cannot be opened.\n";
+    "  5 cannot be opened: missing, unreadable, not a regular file (a folder,\n"
+    "    a FIFO, a device) or larger than a compiled flow can be.\n";
 
 std::string target(int32_t t) {
   return t == cpl::NO_TARGET ? "none" : std::to_string(t);
@@ -52,13 +51,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* path = argv[1];
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::fprintf(stderr, "cpldump: cannot open %s: %s\n", path, std::strerror(errno));
+  std::vector<uint8_t> bytes;
+  std::string why;
+  if (interp::readFlowFile(path, bytes, &why) != interp::kLoadOk) {
+    std::fprintf(stderr, "cpldump: cannot open %s: %s\n", path, why.c_str());
     return interp::kLoadCannotOpen;
   }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
 
   interp::ParsedFlow flow;
   interp::LoadCode code = interp::parseCompiledFlow(bytes, flow);

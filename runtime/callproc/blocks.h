@@ -24,8 +24,9 @@ void runUnsupported(Runtime& rt, int c);
 
 // The path a flow's voice name stands for: lower-cased (ASCII letters outside
 // double-byte characters), "sN" replaced by string register N, names shorter
-// than 3 bytes empty, "..\", ".\" and drive paths unchanged, anything else
-// under the voice directory of the channel's flow. GBK in and out.
+// than 3 bytes empty, "..\", ".\" and drive paths unchanged, a path from the
+// root ("/" or "\", as the voice-mail path is) exactly as written, anything
+// else under the voice directory of the channel's flow. GBK in and out.
 std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name);
 
 // Whether key `k` stops playback or recording with the keys `keys`:

@@ -1,6 +1,10 @@
 #include "runtime/callproc/blocks.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include "platform/gbk.h"
 #include "runtime/callproc/test_support.h"
@@ -111,9 +115,17 @@ TEST_F(BlockTest, VoiceFileResolution) {
   enter(Rec(cpl::kKindPlayVoice));
   regs().S[3] = "Hello.voc";
   regs().S[4] = "ab";
+  regs().S[5] = "/Srv/IVR\\leavmsg\\msg5.voc";
+  const std::string longRoot = "/" + std::string(300, 'D') + "\\msg.voc";
   struct Case {
     std::string name, want;
   } cases[] = {
+      // From the root (the voice-mail path on the working directory): as
+      // written, whatever its case or length.
+      {"s5", "/Srv/IVR\\leavmsg\\msg5.voc"},
+      {"/Srv/IVR/Msg.voc", "/Srv/IVR/Msg.voc"},
+      {"\\Srv\\Msg.voc", "\\Srv\\Msg.voc"},
+      {longRoot, longRoot},
       {"Welcome.VOC", "vdir\\welcome.voc"},
       {"s3", "vdir\\Hello.voc"},  // a string register, not lower-cased
       {"S3", "vdir\\Hello.voc"},
@@ -357,6 +369,7 @@ TEST_F(BlockTest, RecordCannotStartOrHangsUp) {
   enter(Rec(51).text(R::kFile, "msg.voc"));
   pass();
   EXPECT_EQ(exitTaken(), 1);
+  EXPECT_TRUE(saw("通道0=>(1)RecFile vdir\\msg.voc错误!"));
   fake_.setRecResult(0);
   enter(Rec(51).text(R::kFile, "msg.voc").number(R::kLength, 30));
   pass();
@@ -366,11 +379,85 @@ TEST_F(BlockTest, RecordCannotStartOrHangsUp) {
   EXPECT_TRUE(saw("通道0=>(1)Record 挂机"));
 }
 
+// Writing the recording fails part way (a full disk): the block stops it and
+// leaves through exit 1 with a line saying so, instead of ending as if the
+// message were whole.
+TEST_F(BlockTest, RecordWriteFailureEndsThroughExit1) {
+  using R = cpl::RecordRecord;
+  enter(Rec(51).text(R::kFile, "msg.voc").text(R::kStopKeys, "#").number(R::kLength, 30));
+  fake_.setPlayFinish(0, 1);
+  pass();
+  pass();
+  EXPECT_EQ(exitTaken(), -1) << "recording goes on";
+  fake_.setPlayFinish(0, -2);
+  pass();
+  EXPECT_EQ(exitTaken(), 1);
+  EXPECT_TRUE(fake_.called("CTIStopRP(0,0)"));
+  EXPECT_TRUE(saw("通道0=>(1)RecFile 录音写入失败(错误码-2),录音中止"))
+      << ::testing::PrintToString(sink_.texts());
+  EXPECT_FALSE(saw("通道0=>(1)RecFile 超时中止"));
+}
+
+// A length beyond what milliseconds in 32 bits hold waits as long as they
+// can, instead of wrapping to a negative limit that ends at once.
+TEST_F(BlockTest, RecordLengthBeyondTheLimitField) {
+  using R = cpl::RecordRecord;
+  enter(Rec(51).text(R::kFile, "msg.voc").number(R::kLength, 3000000));
+  pass();
+  EXPECT_EQ(rt_.channels().step(0).limit, INT32_MAX);
+  pass(100000);
+  EXPECT_EQ(exitTaken(), -1);
+}
+
+// The voice-mail path is built on the working directory the runtime started
+// in, its folder is made when missing, and the record block records into it
+// as written, not under the flow's voice directory.
+TEST_F(BlockTest, VoiceMailPathIsRecordedAsItStands) {
+  using R = cpl::CallExtRecord;
+  char cwd[4096];
+  ASSERT_TRUE(::getcwd(cwd, sizeof cwd));
+  EXPECT_EQ(rt_.workDir(), cwd) << "the runtime starts on the working directory";
+  const std::string work = dir_.file("Ivr Root");
+  ASSERT_EQ(::mkdir(work.c_str(), 0700), 0);
+  rt_.setWorkDir(work);
+  enter(Rec(49).byte(R::kExtensionVar, 2).byte(R::kMessageVar, 7));
+  rt_.channels().record(5).setExtension("8001");
+  rt_.channels().record(5).setLineState(CHAN_LINE_VOICE_MAIL);
+  regs().S[2] = "8001";
+  pass();
+  ASSERT_EQ(exitTaken(), 4);
+  const std::string path = work + "\\leavmsg\\msg5.voc";
+  EXPECT_EQ(regs().S[7], path);
+  struct stat st {};
+  EXPECT_EQ(::stat((work + "/leavmsg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+  // The flow hands the path to a record block through the same register.
+  const std::string message = regs().S[7];
+  enter(Rec(51).textReg(cpl::RecordRecord::kFile, 7));
+  regs().S[7] = message;
+  pass();
+  EXPECT_TRUE(fake_.called("CTIRecFile(0," + path + ",0)"))
+      << ::testing::PrintToString(fake_.calls());
+  EXPECT_EQ(exitTaken(), -1);
+
+  // A folder that cannot be made is reported; the path is still handed out.
+  rt_.setWorkDir(dir_.file("missing"));
+  enter(Rec(49).byte(R::kExtensionVar, 2).byte(R::kMessageVar, 7));
+  rt_.channels().record(5).setExtension("8001");
+  rt_.channels().record(5).setLineState(CHAN_LINE_VOICE_MAIL);
+  regs().S[2] = "8001";
+  pass();
+  EXPECT_EQ(exitTaken(), 4);
+  EXPECT_TRUE(saw("通道0=>留言目录" + dir_.file("missing") +
+                  "/leavmsg不能建立(No such file or directory)"));
+}
+
 // ---- extension call (49) and talk (42) --------------------------------------
 
 TEST_F(BlockTest, ExtensionCallOutcomes) {
   using R = cpl::CallExtRecord;
-  rt_.setWorkDir("/srv/ivr");
+  rt_.setWorkDir(dir_.path());  // its leavmsg folder is made here
   struct Case {
     const char* name;
     std::function<void(BlockTest&)> setup;  // extension 8001 is channel 5
@@ -437,7 +524,7 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
       EXPECT_EQ(ext.lineState(), 0);
     }
     if (c.exit == 4) {
-      EXPECT_EQ(regs().S[7], "/srv/ivr\\leavmsg\\msg5.voc");
+      EXPECT_EQ(regs().S[7], dir_.path() + "\\leavmsg\\msg5.voc");
     }
     if (c.exit == 5) {
       EXPECT_EQ(regs().S[8], "13900001111");
@@ -445,6 +532,38 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
     fake_.setStatus(0, 0);
     fake_.setInLineStatus(5, 0);
     ext.setLineState(0);
+  }
+}
+
+// A key input ended by "#" alone leaves an empty extension number: it names
+// an inner line without a number, never the caller's own outer line.
+TEST_F(BlockTest, ExtensionCallWithAnEmptyNumber) {
+  using R = cpl::CallExtRecord;
+  struct Case {
+    const char* name;
+    bool spareInnerLine;  // channel 6: an inner line without a number
+    int exit;
+    const char* line;
+  } cases[] = {
+      {"rings the inner line without a number", true, -1, "通道0=>振铃分机"},
+      {"no such extension without one", false, 3, "通道0=>分机不存在"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    enter(Rec(49).byte(R::kExtensionVar, 2).number(R::kRingMode, 1));
+    fake_.setType(5, CHAN_TYPE_INNER);
+    rt_.channels().record(5).setExtension("8001");
+    fake_.setType(6, c.spareInnerLine ? CHAN_TYPE_INNER : CHAN_TYPE_OUTER);
+    rt_.channels().record(6).setExtension("");
+    rt_.channels().record(6).setLineState(0);
+    regs().S[2] = "";
+    pass();
+    EXPECT_TRUE(saw(c.line)) << ::testing::PrintToString(sink_.texts());
+    EXPECT_EQ(exitTaken(), c.exit);
+    EXPECT_FALSE(fake_.called("CTIRingIn(0,1)"));
+    EXPECT_EQ(fake_.called("CTIRingIn(6,1)"), c.spareInnerLine);
+    EXPECT_EQ(rt_.channels().record(0).linked(), c.spareInnerLine ? 6 : -1);
+    rt_.channels().record(6).setLineState(0);
   }
 }
 

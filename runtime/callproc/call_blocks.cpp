@@ -1,4 +1,11 @@
 // The record (51), extension call (49) and talk (42) blocks.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
 #include "runtime/callproc/block_context.h"
 #include "runtime/callproc/blocks.h"
 
@@ -7,6 +14,25 @@ namespace callproc {
 namespace {
 constexpr int kStatusRecording = 3;
 constexpr uint32_t kRingTimeoutMs = 30000;
+constexpr int kSoundError = -2;  // CTIGetPlayfinish: the line's sound failed
+
+// Ends a recording through exit 0, or, when writing it failed (the line
+// reported a sound error, or stopping it returned one), through exit 1 with
+// the library's reason: a message cut short by a full disk is no message to
+// keep. The library gives a negative errno value when it knows one.
+void endRecording(BlockContext& b, const char* how, bool soundError) {
+  using R = cpl::RecordRecord;
+  int rc = b.cti().CTIStopRP(b.c, b.mode());
+  if (rc == 0 && soundError) rc = kSoundError;
+  if (rc != 0) {
+    const std::string why = rc < -2 ? std::strerror(-rc) : "错误码" + std::to_string(rc);
+    b.trace()("通道%d=>(%d)RecFile 录音写入失败(%s),录音中止", b.c, b.index(), why.c_str());
+    b.exit(1, R::kExits);
+    return;
+  }
+  b.trace()("通道%d=>(%d)RecFile %s", b.c, b.index(), how);
+  b.exit(0, R::kExits);
+}
 }  // namespace
 
 // ---- record (51) ------------------------------------------------------------
@@ -22,7 +48,9 @@ void runRecord(Runtime& rt, int c) {
   if (b.st.step == 0) {
     b.rec.setLineState(CHAN_LINE_IN_FLOW);
     b.rec.setKeyBuffer("");
-    b.st.limit = b.number(R::kLength) * 1000;
+    // Seconds as milliseconds, held to what the limit field holds.
+    b.st.limit = static_cast<int32_t>(
+        std::clamp<int64_t>(int64_t{b.number(R::kLength)} * 1000, INT32_MIN, INT32_MAX));
     b.startTimer();
     const std::string file = b.text(R::kFile, R::kFileSize);
     b.st.text = platform::gbkAsciiUpper(b.text(R::kStopKeys, R::kStopKeysSize));
@@ -31,6 +59,7 @@ void runRecord(Runtime& rt, int c) {
     b.cti().CTIStopPlayFile(c, b.mode());
     b.cti().CTIStopRecord(c, b.mode());
     if (b.cti().CTIRecFile(c, path.c_str(), b.mode()) != 0) {
+      b.trace()("通道%d=>(%d)RecFile %s错误!", c, b.index(), u8(path).c_str());
       b.exit(1, R::kExits);
       return;
     }
@@ -41,18 +70,17 @@ void runRecord(Runtime& rt, int c) {
     return;
   }
   if (b.st.step != 10) return;
-  const int k = b.key(c);
-  if (k >= 0 && keyStops(k, b.st.text)) {
-    b.cti().CTIStopRP(c, b.mode());
-    b.trace()("通道%d=>(%d)RecFile 按键中止", c, b.index());
-    b.exit(0, R::kExits);
+  // Nothing plays while recording, so a sound error is the recording's.
+  if (b.cti().CTIGetPlayfinish(c, b.mode()) == kSoundError) {
+    endRecording(b, "", true);
     return;
   }
-  if (b.elapsed() > static_cast<uint32_t>(b.st.limit)) {
-    b.cti().CTIStopRP(c, b.mode());
-    b.trace()("通道%d=>(%d)RecFile 超时中止", c, b.index());
-    b.exit(0, R::kExits);
+  const int k = b.key(c);
+  if (k >= 0 && keyStops(k, b.st.text)) {
+    endRecording(b, "按键中止", false);
+    return;
   }
+  if (b.elapsed() > static_cast<uint32_t>(b.st.limit)) endRecording(b, "超时中止", false);
 }
 
 // ---- extension call (49) ----------------------------------------------------
@@ -70,7 +98,9 @@ void runCallExt(Runtime& rt, int c) {
     }
     const std::string x = b.sreg(extReg);
     b.trace()("通道%d=>(%d)CallExt %s", c, b.index(), u8(x).c_str());
-    const int e = rt.channels().findExtension(x, rt.channelCount());
+    const int e = rt.channels().findExtension(x, rt.channelCount(), [&](int ch) {
+      return b.cti().CTIGetChannelType(ch) == CHAN_TYPE_INNER;
+    });
     if (e < 0) {
       b.trace()("通道%d=>分机%s不存在", c, u8(x).c_str());
       b.exit(3, R::kExits);
@@ -91,6 +121,11 @@ void runCallExt(Runtime& rt, int c) {
     }
     if (ext.lineState() == CHAN_LINE_VOICE_MAIL) {
       b.trace()("通道%d=>被叫分机%s设置语音留言", c, u8(x).c_str());
+      // The folder is made here, where its path is handed out, so that the
+      // record block that follows can start even when an operator removed it.
+      const std::string folder = rt.workDir() + "/leavmsg";
+      if (::mkdir(folder.c_str(), 0775) != 0 && errno != EEXIST)
+        b.trace()("通道%d=>留言目录%s不能建立(%s)", c, folder.c_str(), std::strerror(errno));
       char path[1024];
       std::snprintf(path, sizeof path, "%s\\leavmsg\\msg%d.voc",
                     platform::utf8ToGbk(rt.workDir()).c_str(), e);

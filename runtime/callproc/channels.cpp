@@ -62,9 +62,10 @@ void ChannelTables::link(int a, int b) {
   rb.setPeerNumber(callerA);
 }
 
-int ChannelTables::findExtension(std::string_view number, int count) {
+int ChannelTables::findExtension(std::string_view number, int count,
+                                 const std::function<bool(int)>& isInner) {
   for (int c = 0; c < std::min(count, kMaxChannels); ++c)
-    if (record(c).extension() == number) return c;
+    if (record(c).extension() == number && (!number.empty() || isInner(c))) return c;
   return -1;
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -124,8 +125,11 @@ class ChannelTables {
   // channel and each other's caller number as peer number. The caller checks
   // the range.
   void link(int a, int b);
-  // First channel below `count` whose extension number equals `number`, or -1.
-  int findExtension(std::string_view number, int count);
+  // First channel below `count` whose extension number equals `number`, or
+  // -1. An empty number is no extension at all: it finds only an inner line
+  // (isInner) whose extension number is empty, never an outer line, whose
+  // extension field is empty too and would ring the caller's own line.
+  int findExtension(std::string_view number, int count, const std::function<bool(int)>& isInner);
 
  private:
   std::array<uint8_t, CHAN_RECORD_SIZE * kMaxChannels> records_{};

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace callproc {
 namespace {
 
@@ -59,10 +62,41 @@ TEST(Channels, LinkAndFindExtension) {
   t.record(0).setExtension("8001");
   t.record(1).setExtension("8002");
   t.record(2).setExtension("8002");
-  EXPECT_EQ(t.findExtension("8002", 8), 1);
-  EXPECT_EQ(t.findExtension("8002", 1), -1);  // only below the channel count
-  EXPECT_EQ(t.findExtension("", 8), 3);       // the first with an empty number
-  EXPECT_EQ(t.findExtension("9", 8), -1);
+  auto allInner = [](int) { return true; };
+  EXPECT_EQ(t.findExtension("8002", 8, allInner), 1);
+  EXPECT_EQ(t.findExtension("8002", 1, allInner), -1);  // only below the channel count
+  EXPECT_EQ(t.findExtension("", 8, allInner), 3);       // the first with an empty number
+  EXPECT_EQ(t.findExtension("9", 8, allInner), -1);
+}
+
+// Outer lines keep their extension field empty, so an empty number (a key
+// input ended by "#" alone) must not take the first of them, usually the
+// caller's own line.
+TEST(Channels, FindExtensionWithAnEmptyNumberTakesOnlyInnerLines) {
+  struct Case {
+    const char* name;
+    std::vector<int> inner;                         // channels that are inner lines
+    std::vector<std::pair<int, const char*>> exts;  // extension numbers set
+    const char* number;
+    int want;
+  } cases[] = {
+      {"first inner line with an empty number", {5, 6}, {{5, "8001"}}, "", 6},
+      {"outer lines before it are passed over", {3}, {}, "", 3},
+      {"no inner line with an empty number", {5}, {{5, "8001"}}, "", -1},
+      {"no inner line at all", {}, {}, "", -1},
+      {"inner line beyond the channel count", {7}, {}, "", -1},
+      {"a number still matches as written", {5}, {{5, "8001"}}, "8001", 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChannelTables t;
+    for (auto [ch, number] : c.exts)
+      t.record(ch).setExtension(number);
+    auto isInner = [&](int ch) {
+      return std::find(c.inner.begin(), c.inner.end(), ch) != c.inner.end();
+    };
+    EXPECT_EQ(t.findExtension(c.number, 7, isInner), c.want);
+  }
 }
 
 }  // namespace

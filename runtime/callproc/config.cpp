@@ -37,6 +37,12 @@ SysConfig readSysConfig(const platform::IniFile& ini) {
   c.replaycnt = readInt(ini, c, "System", "replaycnt", 0);
   c.replaytime = readInt(ini, c, "System", "replaytime", 0);
   c.messageshow = readInt(ini, c, "System", "messageshow", 1);
+  c.hanguptimeout = readInt(ini, c, "System", "hanguptimeout", 60);
+  if (c.hanguptimeout < 0) {
+    c.warnings.push_back("[System] hanguptimeout=" + std::to_string(c.hanguptimeout) +
+                         " is negative; read as 60");
+    c.hanguptimeout = 60;
+  }
   c.keycallport = readInt(ini, c, "net", "keycallport", 0);
 
   c.flowCount = readInt(ini, c, "ivrfile", "cnt", 0);

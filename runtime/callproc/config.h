@@ -40,6 +40,9 @@ struct SysConfig {
   int replaycnt = 0;
   int replaytime = 0;
   int messageshow = 1;
+  // Seconds a channel may go on after its caller hung up before the runtime
+  // resets it (a flow that never reaches a block that notices); 0: never.
+  int hanguptimeout = 60;
   // [net]
   int keycallport = 0;
   // [ivrfile]: cnt as written; entries only when cnt is at most 1024.

@@ -20,14 +20,27 @@ bool keyStops(int k, std::string_view keys) {
   return kk.find(key) != std::string::npos;
 }
 
+namespace {
+// A path from the root of this machine, such as the voice-mail path built on
+// the working directory: case matters on Linux, so it is neither lower-cased
+// nor cut, and it names no file in the flow's voice directory.
+bool fromRoot(std::string_view n) {
+  return !n.empty() && (n[0] == '/' || n[0] == '\\');
+}
+}  // namespace
+
 std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name) {
+  if (fromRoot(name)) return std::string(name);
   std::string n = platform::gbkAsciiLower(name.substr(0, std::min<size_t>(name.size(), 255)));
   if (n.size() >= 2 && n[0] == 's' &&
       std::all_of(n.begin() + 1, n.end(), [](char ch) { return ch >= '0' && ch <= '9'; })) {
     int r = 0;
     for (size_t i = 1; i < n.size() && r <= 31; ++i)
       r = r * 10 + (n[i] - '0');
-    if (r <= 31) n = rt.channels().regs(c).S[r];
+    if (r <= 31) {
+      n = rt.channels().regs(c).S[r];
+      if (fromRoot(n)) return n;
+    }
   }
   if (n.size() < 3) return {};
   if (n.rfind("..\\", 0) == 0 || n.rfind(".\\", 0) == 0) return n;

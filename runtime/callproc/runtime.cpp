@@ -1,5 +1,9 @@
 #include "runtime/callproc/runtime.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 #include "flowfile/blockrecords.h"
@@ -70,8 +74,20 @@ std::string callIdentifier(std::chrono::system_clock::time_point now, int channe
   return buf;
 }
 
+namespace {
+// The working directory as an absolute path; "." when it cannot be read.
+std::string currentDirectory() {
+  std::vector<char> buf(4096);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE || buf.size() > (1u << 20)) return ".";
+    buf.resize(buf.size() * 2);
+  }
+  return buf.data();
+}
+}  // namespace
+
 Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
-    : cti_(cti), clock_(clock), trace_(trace) {
+    : cti_(cti), clock_(clock), trace_(trace), workDir_(currentDirectory()) {
   sleep_ = [this](int ms) {
     std::unique_lock lock(stopMu_);
     stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested_.load(); });
@@ -94,6 +110,8 @@ void Runtime::showStatus(int c, int status) {
 
 StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error) {
   callintype_ = cfg.callintype;
+  // A day at most: longer is no limit worth the name.
+  setHangupLimit(std::clamp(cfg.hanguptimeout, 0, 86400));
   trace_.setShow(cfg.messageshow != 0);
   for (const auto& w : cfg.warnings)
     trace_("sysconfig.ini: %s", w.c_str());
@@ -262,7 +280,26 @@ void Runtime::scanPass() {
       default:
         break;
     }
+    watchHangup(c);
   }
+}
+
+void Runtime::watchHangup(int c) {
+  const int16_t kind = chans_.current(c).kind();
+  if (hangupLimitMs_ == 0 || kind == cpl::kKindWaitCall || kind == cpl::kKindDelayedHangup ||
+      cti_.CTIGetOutLineStatus(c, callintype_) != 5) {
+    hungUpSeen_[c] = false;
+    return;
+  }
+  const uint32_t now = clock_.ticks();
+  if (!hungUpSeen_[c]) {
+    hungUpSeen_[c] = true;
+    hungUpTick_[c] = now;
+    return;
+  }
+  if (platform::tickDiff(hungUpTick_[c], now) <= hangupLimitMs_) return;
+  trace_("通道%d的来电已挂机%u秒,流程仍未复位通道,通道复位", c, hangupLimitMs_ / 1000);
+  resetChannel(c);
 }
 
 void Runtime::waitForCall(int c) {
@@ -367,6 +404,7 @@ void Runtime::resetChannel(int c) {
     flows_.release(rec.flowSlot(), rec.bank());
     chans_.holdsBank(c) = false;
   }
+  hungUpSeen_[c] = false;
   chans_.current(c).setKind(cpl::kKindWaitCall);
   chans_.current(c).block = nullptr;
   // Voice mail (4) and forwarding (5) belong to the extension, not the call.

@@ -101,11 +101,15 @@ class Runtime {
   // Channel panel: icon (0 idle, 1 off-hook) and status text index.
   void showIcon(int c, int icon);
   void showStatus(int c, int status);
-  // The working directory at start-up (voice-mail files live under it).
+  // The working directory at start-up, absolute, as the runtime was made
+  // (voice-mail files live under it). Tests set their own.
   void setWorkDir(std::string dir) { workDir_ = std::move(dir); }
   const std::string& workDir() const { return workDir_; }
   // How the flow-table load waits 100 ms after a failed entry (tests skip it).
   void setSleeper(std::function<void(int ms)> s) { sleep_ = std::move(s); }
+  // How long a channel may run on after its caller hung up before the scan
+  // resets it, in seconds; 0 never. start() takes [System] hanguptimeout.
+  void setHangupLimit(int seconds) { hangupLimitMs_ = static_cast<uint32_t>(seconds) * 1000u; }
   // For tests: run with a channel count and access mode without start().
   void setChannelSetup(int count, int callintype) {
     channelCount_ = count;
@@ -117,16 +121,22 @@ class Runtime {
   void delayedHangup(int c);
   void startBlock(int c);
   std::string takePendingCaller(int c);
+  // Resets a channel whose caller hung up longer ago than the limit while
+  // its flow went on (a loop that never reaches a block that notices).
+  void watchHangup(int c);
 
   cti::Cti& cti_;
   platform::Clock& clock_;
   TraceLog& trace_;
   ChannelView* view_ = nullptr;
-  std::string workDir_ = ".";
+  std::string workDir_;
   std::function<void(int)> sleep_;
 
   int channelCount_ = 0;
   int callintype_ = 1;
+  uint32_t hangupLimitMs_ = 60000;
+  std::array<bool, kMaxChannels> hungUpSeen_{};      // the caller's hang-up is being timed
+  std::array<uint32_t, kMaxChannels> hungUpTick_{};  // when it was first seen
   ChannelTables chans_;
   interp::FlowTable flows_;
   std::vector<Trigger> triggers_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "flowfile/encode.h"
 #include "runtime/callproc/test_support.h"
 #include "runtime/interpreter/loader.h"
 
@@ -113,6 +114,131 @@ TEST_F(ScanTest, NoTriggerHangsUpAfter1500msAcrossTheTickWrap) {
     EXPECT_TRUE(saw("通道1复位"));
     EXPECT_EQ(fake_.calls().front(), "CTISetOutHook(1)");
     EXPECT_EQ(rt_.channels().current(1).kind(), cpl::kKindWaitCall);
+  }
+}
+
+// Flows that never notice the caller's hang-up: a Start block whose exit
+// leads back to itself, and a script that loops without end.
+std::vector<uint8_t> startLoopFlow() {
+  return simpleFlow(0, 0);
+}
+std::vector<uint8_t> scriptLoopFlow() {
+  cpl::CplWriter w;
+  auto start = cpl::blankRecord(cpl::kKindStart);
+  cpl::setExit(start, 0, 1);
+  w.addRecord(start);
+  auto loop = cpl::buildInstruction(0, cpl::kGoto, {cpl::Operand::label(cpl::PoolRef{}, 0)});
+  EXPECT_TRUE(loop.has_value());
+  std::vector<cpl::Instruction> code = {*loop};
+  w.addScript(code, cpl::NO_TARGET);
+  return w.finish(cpl::StringPool{});
+}
+
+TEST_F(ScanTest, HungUpChannelIsResetAfterTheLimit) {
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> flow;
+    int limit;  // seconds; -1: the default of the configuration
+    uint32_t startTick;
+  } cases[] = {
+      {"start block leading to itself", startLoopFlow(), -1, 1000},
+      {"script loop", scriptLoopFlow(), -1, 1000},
+      {"a shorter limit", scriptLoopFlow(), 5, 1000},
+      {"across the tick counter's wrap", startLoopFlow(), 5, 0xFFFFFFFFu - 3000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(startWith({{0, dir_.write("loop.cpl", c.flow), "voc"}}, {{"8888", 0}}),
+              StartResult::kRunning);
+    if (c.limit >= 0) rt_.setHangupLimit(c.limit);
+    const uint32_t limitMs = (c.limit >= 0 ? c.limit : 60) * 1000u;
+    clock_.setTicks(c.startTick);
+    fake_.ring(3);
+    passes(3);
+    ASSERT_NE(rt_.channels().current(3).kind(), cpl::kKindWaitCall);
+    // A caller who stays may keep the line as long as the flow likes.
+    clock_.advance(10 * limitMs);
+    passes(1);
+    ASSERT_NE(rt_.channels().current(3).kind(), cpl::kKindWaitCall);
+
+    fake_.hangUp(3);
+    sink_.clear();
+    passes(1);  // the hang-up is seen
+    clock_.advance(limitMs);
+    passes(1);
+    EXPECT_NE(rt_.channels().current(3).kind(), cpl::kKindWaitCall) << "not before the limit";
+    EXPECT_FALSE(saw("通道3复位"));
+    clock_.advance(1);
+    fake_.clearCalls();
+    passes(1);
+    EXPECT_TRUE(
+        saw("通道3的来电已挂机" + std::to_string(limitMs / 1000) + "秒,流程仍未复位通道,通道复位"));
+    EXPECT_TRUE(saw("通道3复位"));
+    EXPECT_EQ(rt_.channels().current(3).kind(), cpl::kKindWaitCall);
+    EXPECT_TRUE(fake_.called("CTISetOutHook(3)"));
+    EXPECT_EQ(rt_.flows().state(0, 0).useCount + rt_.flows().state(0, 1).useCount, 0);
+
+    // The line takes the next call.
+    sink_.clear();
+    fake_.ring(3);
+    passes(1);
+    EXPECT_TRUE(saw("3 find ivrfile,exec it"));
+    rt_.resetChannel(3);
+  }
+}
+
+TEST_F(ScanTest, HungUpLimitZeroNeverResets) {
+  ASSERT_EQ(startWith({{0, dir_.write("loop.cpl", startLoopFlow()), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  rt_.setHangupLimit(0);
+  fake_.ring(1);
+  passes(2);
+  fake_.hangUp(1);
+  for (int i = 0; i < 10; ++i) {
+    clock_.advance(3600 * 1000);
+    passes(1);
+  }
+  EXPECT_NE(rt_.channels().current(1).kind(), cpl::kKindWaitCall);
+}
+
+// A flow that notices the hang-up resets the channel itself: the limit
+// never speaks for it, and a later call is timed afresh.
+TEST_F(ScanTest, HungUpLimitLeavesFlowsThatEndTheCall) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  rt_.setHangupLimit(1);
+  fake_.ring(2);
+  passes(3);  // answer, start, play voice
+  fake_.hangUp(2);
+  passes(1);  // the playback block leaves by its hang-up exit, which leads nowhere
+  EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindWaitCall);
+  clock_.advance(5000);
+  fake_.ring(2);
+  passes(3);
+  clock_.advance(5000);
+  passes(1);
+  EXPECT_NE(rt_.channels().current(2).kind(), cpl::kKindWaitCall) << "the caller is still there";
+  EXPECT_FALSE(saw("通道2的来电已挂机1秒,流程仍未复位通道,通道复位"));
+}
+
+TEST(HangupTimeoutKey, ReadFromTheSystemSection) {
+  struct Case {
+    const char* ini;
+    int want;
+    bool warns;
+  } cases[] = {
+      {"", 60, false},
+      {"[System]\nhanguptimeout=120\n", 120, false},
+      {"[System]\nhanguptimeout=0\n", 0, false},
+      {"[System]\nhanguptimeout=-5\n", 60, true},
+      {"[System]\nhanguptimeout=ten\n", 0, true},  // as every malformed number: 0
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    testing::TempDir dir;
+    SysConfig cfg = readSysConfig(platform::IniFile(dir.write("sysconfig.ini", c.ini)));
+    EXPECT_EQ(cfg.hanguptimeout, c.want);
+    EXPECT_EQ(!cfg.warnings.empty(), c.warns);
   }
 }
 

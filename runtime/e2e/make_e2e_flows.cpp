@@ -77,7 +77,8 @@ std::vector<uint8_t> telephony() {
 
 // Start -> key input of 4 digits into S2 -> call the extension in S2 ->
 // answered: talk with it -> when it hangs up, speak the number dialled ->
-// bye; voice mail or forwarding: bye at once.
+// bye; voice mail: record a message into the path the extension call gave
+// (S4) until # -> bye; forwarding: bye at once.
 std::vector<uint8_t> extension() {
   CplWriter w;
   auto start = blankRecord(kKindStart);
@@ -97,7 +98,7 @@ std::vector<uint8_t> extension() {
   number(call, CallExtRecord::kRingMode, 1);
   setExit(call, 0, 3);
   for (int i = 1; i <= 5; ++i)
-    setExit(call, i, 5);
+    setExit(call, i, i == 4 ? 6 : 5);
   auto talk = blankRecord(kKindTalk);
   talk[TalkRecord::kLinkedChannel] = 3;
   setExit(talk, 1, 4);
@@ -108,7 +109,13 @@ std::vector<uint8_t> extension() {
   setExit(speak, 0, 5);
   auto bye = blankRecord(kKindPlayVoice);
   textConst(bye, PlayVoiceRecord::kVoiceFile, "bye.voc");
-  for (auto* r : {&start, &input, &call, &talk, &speak, &bye})
+  auto message = blankRecord(kKindRecord);
+  message[RecordRecord::kFile] = kOpS;
+  message[RecordRecord::kFile + 1] = 4;
+  textConst(message, RecordRecord::kStopKeys, "#");
+  number(message, RecordRecord::kLength, 10);
+  setExit(message, 0, 5);
+  for (auto* r : {&start, &input, &call, &talk, &speak, &bye, &message})
     w.addRecord(*r);
   return w.finish(StringPool{});
 }

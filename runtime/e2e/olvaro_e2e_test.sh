@@ -12,8 +12,9 @@ mkdir -p "$work/flows" "$work/voice"
 cp "$voices"/*.voc "$voices"/*.qx "$work/voice/"
 : >"$work/ivr.sqlite"
 
-# start FLOW: writes sysconfig.ini for the flow and starts the runtime.
-start() {
+# config IVRFILE: writes sysconfig.ini for the flow file IVRFILE (as the
+# [ivrfile] key holds it).
+config() {
   cat >"$work/sysconfig.ini" <<INI
 [DataBase]
 type=0
@@ -26,6 +27,8 @@ keycallport=0
 lineno=8888
 [Out1]
 lineno=8888
+[Out2]
+lineno=8888
 [Out5]
 linetype=2
 lineno=8001
@@ -33,16 +36,25 @@ lineno=8001
 linetype=2
 lineno=8002
 forward=13900001111
+[Out7]
+linetype=2
+lineno=8003
+voicemail=1
 [ivrfile]
 cnt=1
 ivrno0=0
-ivrfile0=.\\flows\\$1
+ivrfile0=$1
 vocdir0=.\\voice
 [ivrtrig]
 cnt=1
 num0=8888
 ivrindex0=0
 INI
+}
+
+# start FLOW: writes sysconfig.ini for the flow and starts the runtime.
+start() {
+  config ".\\flows\\$1"
   start_olvaro
 }
 
@@ -105,8 +117,80 @@ if start extension.cpl; then
   kc key 1 8002 --gap 120
   waitfor "通道1=>被叫分机8002设置了呼叫转移,转移号码13900001111"
   waitfor "通道1复位" 5
+  # Voice mail: the message goes under the folder olvaro started in, made
+  # when missing, whatever the flow's voice folder.
+  kc call 2 777
+  waitfor "通道2=>(1)Input PlayFileVoc .\\voice\\input.voc"
+  kc key 2 8003 --gap 120
+  waitfor "通道2=>被叫分机8003设置语音留言"
+  waitfor "通道2=>(6)RecFile $work\\leavmsg\\msg7.voc,#,10000"
+  sleep 1
+  kc key 2 '#'
+  waitfor "通道2=>(6)RecFile 按键中止"
+  waitfor "通道2复位" 5
+  [ -s "$work/leavmsg/msg7.voc" ] || { say "no voice-mail message under $work/leavmsg"; fail=1; }
   stop_olvaro
 fi
+
+# 3b. A recording target that is a FIFO: refused at once, the runtime goes
+# on answering calls (a blocking open would stop every line).
+if start telephony.cpl; then
+  rm -f "$work/voice/rec.voc"
+  mkfifo "$work/voice/rec.voc"
+  kc call 1 555
+  waitfor "通道1=>(1)PlayFile CTIPlayFile(1,.\\voice\\welcome.voc)" 5
+  kc key 1 '#'
+  waitfor "通道1=>(2)Digit 输入等待3秒，重复1次"
+  kc key 1 1
+  waitfor "通道1=>(3)Input 输入等待5秒，重复0次"
+  kc key 1 123 --gap 120
+  waitfor "通道1=>(4)RecFile .\\voice\\rec.voc错误!"
+  waitfor "通道1复位"
+  kc call 0 556
+  waitfor "0 find ivrfile,exec it"
+  kc hangup 0
+  waitfor "通道0复位" 5
+  rm -f "$work/voice/rec.voc"
+  stop_olvaro
+fi
+
+# 3c. Writing a recording fails part way (a file-size limit stands in for a
+# full disk): the record block stops with the reason, not as if all went well.
+config ".\\flows\\telephony.cpl"
+rm -f "$work/out.log"
+( cd "$work" && trap '' XFSZ && ulimit -f 8 && echo "$BASHPID" >olvaro.pid &&
+  exec "$olvaro" --headless 2>err.log ) | cat >"$work/out.log" &
+if waitfor "ivr流程解释线程开始执行"; then
+  port=$(grep -o 'KeyCall UDP端口[0-9]*成功' "$work/out.log" | grep -o '[0-9]*')
+  kc call 1 555
+  waitfor "通道1=>(1)PlayFile CTIPlayFile(1,.\\voice\\welcome.voc)" 5
+  kc key 1 '#'
+  waitfor "通道1=>(2)Digit 输入等待3秒，重复1次"
+  kc key 1 1
+  waitfor "通道1=>(3)Input 输入等待5秒，重复0次"
+  kc key 1 123 --gap 120
+  waitfor "通道1=>(4)RecFile .\\voice\\rec.voc,#,10000"
+  waitfor "通道1=>(4)RecFile 录音写入失败(File too large),录音中止" 5
+  waitfor "通道1复位"
+  [ "$(stat -c %s "$work/voice/rec.voc")" = 8192 ] || { say "recording not cut at the limit"; fail=1; }
+fi
+[ "$fail" -eq 0 ] || cat "$work/out.log"
+kill -TERM "$(cat "$work/olvaro.pid")"
+wait
+
+# 3d. Flow paths that are not files: refused with the load failure, at once,
+# and the runtime still ends on SIGTERM.
+mkdir -p "$work/flows/folder.cpl"
+mkfifo "$work/flows/fifo.cpl"
+for flow in ".\\flows\\folder.cpl" ".\\flows\\fifo.cpl" /dev/zero; do
+  config "$flow"
+  rm -f "$work/out.log"
+  (cd "$work" && exec "$olvaro" --headless >out.log 2>err.log) &
+  pid=$!
+  waitfor "加载流程和流程触发设置有错误" 5
+  grep -qF "=>流程$flow编号0加载失败" "$work/out.log" || { say "no load failure for $flow"; fail=1; }
+  stop_olvaro
+done
 
 # 4. A flow that writes the call's record into the database.
 rm -f "$work/ivr.sqlite"

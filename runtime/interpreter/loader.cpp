@@ -1,7 +1,11 @@
 #include "runtime/interpreter/loader.h"
 
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "flowfile/bytes.h"
 #include "platform/winpath.h"
@@ -50,6 +54,29 @@ LoadCode fail(ParsedFlow& out, LoadCode code, std::string why) {
   out.problem = std::move(why);
   return code;
 }
+
+const char* notRegular(mode_t m) {
+  if (S_ISDIR(m)) return "is a folder, not a file";
+  if (S_ISFIFO(m)) return "is a FIFO, not a file";
+  if (S_ISCHR(m)) return "is a character device, not a file";
+  if (S_ISBLK(m)) return "is a block device, not a file";
+  if (S_ISSOCK(m)) return "is a socket, not a file";
+  return "is not a regular file";
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
 
 }  // namespace
 
@@ -128,12 +155,44 @@ void releaseBank(FlowBank& bank) {
   bank.blocks.shrink_to_fit();
 }
 
+LoadCode readFlowFile(const std::string& linuxPath, std::vector<uint8_t>& bytes, std::string* why) {
+  bytes.clear();
+  auto refuse = [&](std::string reason) {
+    if (why) *why = std::move(reason);
+    bytes.clear();
+    return kLoadCannotOpen;
+  };
+  // Looked at before it is opened: opening a FIFO waits for a writer, and
+  // opening a device may act on it.
+  struct stat st {};
+  if (::stat(linuxPath.c_str(), &st) != 0) return refuse(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return refuse(notRegular(st.st_mode));
+  // O_NONBLOCK in case the path was replaced by a FIFO since; fstat below
+  // then refuses what was opened.
+  Fd fd(::open(linuxPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (fd.get() < 0) return refuse(std::strerror(errno));
+  if (::fstat(fd.get(), &st) != 0) return refuse(std::strerror(errno));
+  if (!S_ISREG(st.st_mode)) return refuse(notRegular(st.st_mode));
+  if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > kMaxFlowFileBytes)
+    return refuse("is larger than " + std::to_string(kMaxFlowFileBytes >> 20) +
+                  " MB, more than a compiled flow holds");
+  bytes.resize(static_cast<size_t>(st.st_size));
+  size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = ::read(fd.get(), bytes.data() + got, bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return refuse(std::strerror(errno));
+    if (n == 0) break;  // the file shrank while it was read: take what is there
+    got += static_cast<size_t>(n);
+  }
+  bytes.resize(got);
+  return kLoadOk;
+}
+
 LoadCode loadCompiledFlow(FlowTable& table, const std::string& path, const std::string& vocDir,
                           int slot) {
-  std::ifstream in(platform::openableUtf8Path(path), std::ios::binary);
-  if (!in) return kLoadCannotOpen;
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
+  std::vector<uint8_t> bytes;
+  if (readFlowFile(platform::openableUtf8Path(path), bytes) != kLoadOk) return kLoadCannotOpen;
 
   // Magic first, then the slot, then the banks, as callers have always seen
   // the codes come.

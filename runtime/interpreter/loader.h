@@ -2,6 +2,7 @@
 // flow slot.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
@@ -33,6 +34,19 @@ struct ParsedFlow {
 // that runs past the end gives kLoadShortFile, an unknown magic or block kind
 // kLoadBadMagic. Bytes after the pool are ignored.
 LoadCode parseCompiledFlow(std::span<const uint8_t> file, ParsedFlow& out);
+
+// The largest compiled flow file read. Far above any flow drawn (a block
+// takes 548 bytes, a script line 49), it keeps a mistaken path to a huge
+// file from taking the memory of every call.
+inline constexpr uint64_t kMaxFlowFileBytes = 256u << 20;
+
+// Reads the whole compiled flow file at `linuxPath` into `bytes`. Only a
+// regular file of at most kMaxFlowFileBytes is read; anything else (a
+// folder, a FIFO, a device, a file that cannot be opened or read) gives
+// kLoadCannotOpen with the reason in `why`. Nothing here can wait: a FIFO or
+// device is refused before it is opened, and the open itself never waits.
+LoadCode readFlowFile(const std::string& linuxPath, std::vector<uint8_t>& bytes,
+                      std::string* why = nullptr);
 
 // Loads `path` into a bank of `slot`: bank 0 when its use count is 0, else
 // bank 1 when its use count is 0, else kLoadBothBanksInUse. The loaded bank's

@@ -1,10 +1,14 @@
 #include "runtime/interpreter/loader.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 
 #include "flowfile/blockrecords.h"
 #include "flowfile/cplwriter.h"
@@ -144,6 +148,60 @@ TEST_F(LoaderTest, LoadCodesForBadFiles) {
     }
   }
   EXPECT_EQ(loadCompiledFlow(table_, dir_ + "/missing.cpl", "v", 0), kLoadCannotOpen);
+}
+
+// Paths that are not regular files: each is refused at once with code 5 and
+// changes nothing. A FIFO without a writer would wait in open or read for
+// ever; a device like /dev/zero would be read until memory runs out.
+TEST_F(LoaderTest, OnlyRegularFilesAreRead) {
+  const std::string fifo = dir_ + "/fifo.cpl";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = dir_ + "/huge.cpl";
+  {
+    // Sparse: the size is there, the disk blocks are not.
+    write("huge.cpl", sampleFlow(cpl::kMagic1001));
+    ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(kMaxFlowFileBytes + 1)), 0);
+  }
+  ::mkdir((dir_ + "/folder.cpl").c_str(), 0700);
+  struct Case {
+    const char* name;
+    std::string path;
+    const char* why;
+  } cases[] = {
+      {"folder", dir_ + "/folder.cpl", "is a folder, not a file"},
+      {"FIFO", fifo, "is a FIFO, not a file"},
+      {"character device", "/dev/zero", "is a character device, not a file"},
+      {"larger than a flow", huge, "is larger than 256 MB, more than a compiled flow holds"},
+      {"missing", dir_ + "/missing.cpl", "No such file or directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FlowTable t;
+    auto load = std::async(std::launch::async, [&] {
+      std::vector<uint8_t> bytes;
+      std::string why;
+      LoadCode code = readFlowFile(c.path, bytes, &why);
+      EXPECT_EQ(why, c.why);
+      EXPECT_TRUE(bytes.empty());
+      return std::make_pair(code, loadCompiledFlow(t, c.path, "v", 3));
+    });
+    if (load.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+      ADD_FAILURE() << "the load blocked";
+      // Give the waiting reader a writer and an end, so that the test ends.
+      int w = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+      if (w >= 0) ::close(w);
+    }
+    auto [read, loaded] = load.get();
+    EXPECT_EQ(read, kLoadCannotOpen);
+    EXPECT_EQ(loaded, kLoadCannotOpen);
+    EXPECT_EQ(t.state(3, 0).version, 0);
+    EXPECT_EQ(t.state(3, 0).path, "");
+  }
+  // A regular file is read whole, to its last byte.
+  std::vector<uint8_t> bytes;
+  auto good = sampleFlow(cpl::kMagic1002);
+  EXPECT_EQ(readFlowFile(write("good.cpl", good), bytes), kLoadOk);
+  EXPECT_EQ(bytes, good);
 }
 
 TEST_F(LoaderTest, BankRuleAndVersionsWhileCallsHoldBanks) {

@@ -36,6 +36,15 @@ printf '1000' | cat - <(tail -c +5 "$sample") >"$tmp/project"; status "$tmp/proj
 head -c -1 "$sample" >"$tmp/nopool"; status "$tmp/nopool" 3
 check "$tmp/err" "string pool has 4095 of its 4096 bytes"
 status "$tmp/does-not-exist" 5
+# Not regular files: refused at once (a FIFO must not wait for a writer, a
+# folder must not abort, /dev/zero must not be read until memory runs out).
+mkdir "$tmp/folder.cpl"; mkfifo "$tmp/fifo.cpl"
+for p in "$tmp/folder.cpl" "$tmp/fifo.cpl" /dev/zero; do
+  timeout 10 "$dump" "$p" >"$tmp/out" 2>"$tmp/err"
+  rc=$?
+  [ "$rc" -eq 5 ] || { echo "cpldump $p: exit $rc, want 5"; cat "$tmp/err"; fail=1; }
+done
+check "$tmp/err" "cannot open /dev/zero: is a character device, not a file"
 "$dump" --help | grep -q "Usage: cpldump" || { echo "--help prints no usage"; fail=1; }
 "$dump" >/dev/null 2>&1 && { echo "no argument must fail"; fail=1; }
 exit $fail
