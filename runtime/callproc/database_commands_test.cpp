@@ -183,7 +183,7 @@ TEST_P(DbCommandTest, WalkingARecordSet) {
       "通道0=>EOF [I3=0]",
       "通道0=>GetField [I4=1]",
       "通道0=>GetField [S1=one]",
-      "通道0=>GetField [S2=2024-05-06 07:08:09]",
+      "通道0=>GetField [S2=20240506070809]",
       "通道0=>GetField [S3=]",
       "通道0=>EOF [I5=1]",
       "通道0=>EOF [I0=0]",
