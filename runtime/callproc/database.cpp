@@ -135,6 +135,13 @@ std::string doubleText(double d) {
   return buf;
 }
 
+// A driver's text of a floating value in the form every kind reads as;
+// NaN and infinities stay as the driver wrote them.
+std::string floatText(const std::string& v) {
+  if (v.empty() || v.find_first_not_of("0123456789.eE+-") != std::string::npos) return v;
+  return doubleText(std::strtod(v.c_str(), nullptr));
+}
+
 // SQLite keeps whatever a flow wrote; a column declared as a date or a time
 // holds it as text or as a number.
 bool declaredAsTime(const char* decltype_) {
@@ -226,9 +233,7 @@ void pgQuery(PGconn* conn, const std::string& sql, Database::Result* r) {
             break;
           case kPgFloat4:
           case kPgFloat8:
-            c.text = v.find_first_not_of("0123456789.eE+-") == std::string::npos
-                         ? doubleText(std::strtod(v.c_str(), nullptr))
-                         : v;  // NaN, Infinity
+            c.text = floatText(v);
             break;
           case kPgDate:
           case kPgTimestamp:
@@ -266,7 +271,8 @@ void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
         SQL_HANDLE_STMT, st);
   SQLSMALLINT cols = 0;
   check(SQLNumResultCols(st, &cols), SQL_HANDLE_STMT, st);
-  std::vector<bool> times;
+  enum class Kind { kText, kTime, kFloat };
+  std::vector<Kind> kinds;
   for (SQLUSMALLINT i = 1; i <= cols; ++i) {
     SQLCHAR name[256] = {0};
     SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
@@ -274,10 +280,22 @@ void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
     check(SQLDescribeCol(st, i, name, sizeof name, &nameLen, &type, &size, &digits, &nullable),
           SQL_HANDLE_STMT, st);
     r->columns.push_back(platform::utf8ToGbk(reinterpret_cast<char*>(name)));
-    times.push_back(type == SQL_TYPE_TIMESTAMP || type == SQL_TYPE_DATE || type == SQL_TIMESTAMP ||
-                    type == SQL_DATE);
+    const bool time = type == SQL_TYPE_TIMESTAMP || type == SQL_TYPE_DATE ||
+                      type == SQL_TIMESTAMP || type == SQL_DATE;
+    const bool floating = type == SQL_DOUBLE || type == SQL_FLOAT || type == SQL_REAL;
+    kinds.push_back(time ? Kind::kTime : floating ? Kind::kFloat : Kind::kText);
   }
   if (cols == 0) return;
+  auto readAs = [](Kind k, const std::string& v) {
+    switch (k) {
+      case Kind::kTime:
+        return timeDigits(v);
+      case Kind::kFloat:
+        return floatText(v);
+      default:
+        return platform::utf8ToGbk(v);
+    }
+  };
   for (;;) {
     const SQLRETURN rc = SQLFetch(st);
     if (rc == SQL_NO_DATA) break;
@@ -303,7 +321,7 @@ void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
         v.append(buf, piece);
         if (g == SQL_SUCCESS) break;
       }
-      if (!isNull) c.text = times[i - 1] ? timeDigits(v) : platform::utf8ToGbk(v);
+      if (!isNull) c.text = readAs(kinds[i - 1], v);
       cells.push_back(std::move(c));
     }
     r->rows.push_back(std::move(cells));
