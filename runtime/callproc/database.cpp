@@ -7,6 +7,7 @@
 #include <soci/sqlite3/soci-sqlite3.h>
 #include <cstdio>
 #include <ctime>
+#include <stdexcept>
 
 #include "platform/gbk.h"
 #include "platform/winpath.h"
@@ -29,6 +30,31 @@ DbSettings dbSettingsFrom(const SysConfig& c) {
   s.driver = c.dbDriver;
   s.timeoutSeconds = c.dbTimeout;
   return s;
+}
+
+namespace {
+bool digitsOf(std::string_view s, size_t at, size_t n) {
+  if (at + n > s.size()) return false;
+  for (size_t i = at; i < at + n; ++i)
+    if (s[i] < '0' || s[i] > '9') return false;
+  return true;
+}
+}  // namespace
+
+std::string timeDigits(const std::string& text) {
+  const std::string_view s(text);
+  if (s.size() == 14 && digitsOf(s, 0, 14)) return text;
+  // yyyy-mm-dd, then optionally [ T]hh:mm:ss, fractions and a zone after it
+  if (!digitsOf(s, 0, 4) || s.size() < 10 || s[4] != '-' || !digitsOf(s, 5, 2) || s[7] != '-' ||
+      !digitsOf(s, 8, 2))
+    return text;
+  std::string out = text.substr(0, 4) + text.substr(5, 2) + text.substr(8, 2);
+  if (s.size() == 10) return out + "000000";
+  if ((s[10] != ' ' && s[10] != 'T') || s.size() < 19 || !digitsOf(s, 11, 2) || s[13] != ':' ||
+      !digitsOf(s, 14, 2) || s[16] != ':' || !digitsOf(s, 17, 2))
+    return text;
+  if (s.size() > 19 && s[19] != '.' && s[19] != '+' && s[19] != '-' && s[19] != 'Z') return text;
+  return out + text.substr(11, 2) + text.substr(14, 2) + text.substr(17, 2);
 }
 
 namespace {
@@ -62,13 +88,38 @@ int packSqlState(const std::string& s) {
   return v;
 }
 
+// A failed SQLite call as the driver reports it.
+struct SqliteFailure : std::runtime_error {
+  SqliteFailure(int code, const std::string& what) : std::runtime_error(what), code(code) {}
+  int code;
+};
+
+// A failed PostgreSQL statement: its SQLSTATE and the server's message.
+struct PgFailure : std::runtime_error {
+  PgFailure(std::string state, const std::string& what)
+      : std::runtime_error(what), state(std::move(state)) {}
+  std::string state;
+};
+
+// A failed ODBC call: the driver's native code and its message.
+struct OdbcFailure : std::runtime_error {
+  OdbcFailure(int native, const std::string& what) : std::runtime_error(what), native(native) {}
+  int native;
+};
+
 DbError errorOf(const std::exception& e) {
   DbError err;
   err.message = e.what();
   while (!err.message.empty() && (err.message.back() == '\n' || err.message.back() == ' '))
     err.message.pop_back();
-  if (auto* s = dynamic_cast<const soci::sqlite3_soci_error*>(&e))
+  if (auto* f = dynamic_cast<const SqliteFailure*>(&e))
+    err.code = f->code;
+  else if (auto* s = dynamic_cast<const soci::sqlite3_soci_error*>(&e))
     err.code = s->result();
+  else if (auto* f = dynamic_cast<const PgFailure*>(&e))
+    err.code = f->state.empty() ? kErrGeneric : packSqlState(f->state);
+  else if (auto* f = dynamic_cast<const OdbcFailure*>(&e))
+    err.code = f->native ? f->native : kErrGeneric;
   else if (auto* p = dynamic_cast<const soci::postgresql_soci_error*>(&e))
     err.code = packSqlState(p->sqlstate());
   else if (auto* o = dynamic_cast<const soci::odbc_soci_error*>(&e))
@@ -78,53 +129,203 @@ DbError errorOf(const std::exception& e) {
   return err;
 }
 
-std::string tmText(const std::tm& t) {
-  char buf[80];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.tm_year + 1900, t.tm_mon + 1,
-                t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
-  return buf;
-}
-
 std::string doubleText(double d) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.15g", d);
   return buf;
 }
 
-// One field of a row as text, by the column's type.
-Database::Cell cellOf(const soci::row& r, std::size_t i) {
+// A driver's text of a floating value in the form every kind reads as;
+// NaN and infinities stay as the driver wrote them.
+std::string floatText(const std::string& v) {
+  if (v.empty() || v.find_first_not_of("0123456789.eE+-") != std::string::npos) return v;
+  return doubleText(std::strtod(v.c_str(), nullptr));
+}
+
+// SQLite keeps whatever a flow wrote; a column declared as a date or a time
+// holds it as text or as a number.
+bool declaredAsTime(const char* decltype_) {
+  if (!decltype_) return false;
+  std::string d(decltype_);
+  for (auto& c : d)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return d.find("DATE") != std::string::npos || d.find("TIME") != std::string::npos;
+}
+
+// SQLite's text of a value, as the database holds it.
+Database::Cell sqliteCell(sqlite_api::sqlite3_stmt* st, int i) {
+  using namespace sqlite_api;
   Database::Cell c;
-  if (r.get_indicator(i) == soci::i_null) return c;
-  try {
-    switch (r.get_properties(i).get_data_type()) {
-      case soci::dt_string:
-        c.text = platform::utf8ToGbk(r.get<std::string>(i));
-        break;
-      case soci::dt_date:
-        c.text = tmText(r.get<std::tm>(i));
-        break;
-      case soci::dt_double:
-        c.text = doubleText(r.get<double>(i));
-        break;
-      case soci::dt_integer:
-        c.text = std::to_string(r.get<int>(i));
-        break;
-      case soci::dt_long_long:
-        c.text = std::to_string(r.get<long long>(i));
-        break;
-      case soci::dt_unsigned_long_long:
-        c.text = std::to_string(r.get<unsigned long long>(i));
-        break;
-      default:
-        c.readable = false;
-        c.text = "a value of this column's type cannot be read as text";
-        break;
+  switch (sqlite3_column_type(st, i)) {
+    case SQLITE_NULL:
+      break;
+    case SQLITE_INTEGER:
+      c.text = std::to_string(sqlite3_column_int64(st, i));
+      break;
+    case SQLITE_FLOAT:
+      c.text = doubleText(sqlite3_column_double(st, i));
+      break;
+    default: {  // text, and blobs as their bytes
+      const auto* p = static_cast<const char*>(sqlite3_column_blob(st, i));
+      const std::string raw(p ? p : "", static_cast<size_t>(sqlite3_column_bytes(st, i)));
+      c.text = platform::utf8ToGbk(raw);
+      if (declaredAsTime(sqlite3_column_decltype(st, i))) c.text = timeDigits(c.text);
+      break;
     }
-  } catch (const std::exception& e) {
-    c.readable = false;
-    c.text = e.what();
   }
   return c;
+}
+
+void sqliteQuery(sqlite_api::sqlite3* db, const std::string& sql, Database::Result* r) {
+  using namespace sqlite_api;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
+    throw SqliteFailure(sqlite3_errcode(db), sqlite3_errmsg(db));
+  if (!st) return;  // nothing but blanks and comments
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> hold(st, sqlite3_finalize);
+  const int n = sqlite3_column_count(st);
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(st, i);
+    r->columns.push_back(platform::utf8ToGbk(name ? name : ""));
+  }
+  for (;;) {
+    const int rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) break;
+    if (rc != SQLITE_ROW) throw SqliteFailure(sqlite3_errcode(db), sqlite3_errmsg(db));
+    std::vector<Database::Cell> cells;
+    cells.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i)
+      cells.push_back(sqliteCell(st, i));
+    r->rows.push_back(std::move(cells));
+  }
+}
+
+// Type numbers of the server's catalogue that change how a value reads.
+constexpr Oid kPgBool = 16, kPgFloat4 = 700, kPgFloat8 = 701, kPgDate = 1082, kPgTimestamp = 1114,
+              kPgTimestampTz = 1184;
+
+// PostgreSQL is read in its text form, so that no value of the result (an
+// infinite timestamp, a numeric beyond a double) can fail the whole query.
+void pgQuery(PGconn* conn, const std::string& sql, Database::Result* r) {
+  std::unique_ptr<PGresult, void (*)(PGresult*)> res(
+      PQexecParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0), PQclear);
+  const ExecStatusType st = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
+  if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
+    const char* state = res ? PQresultErrorField(res.get(), PG_DIAG_SQLSTATE) : nullptr;
+    std::string msg = res ? PQresultErrorMessage(res.get()) : PQerrorMessage(conn);
+    if (msg.empty()) msg = PQerrorMessage(conn);
+    throw PgFailure(state ? state : "", msg);
+  }
+  const int cols = PQnfields(res.get()), rows = PQntuples(res.get());
+  for (int i = 0; i < cols; ++i)
+    r->columns.push_back(platform::utf8ToGbk(PQfname(res.get(), i)));
+  for (int row = 0; row < rows; ++row) {
+    std::vector<Database::Cell> cells;
+    cells.reserve(static_cast<size_t>(cols));
+    for (int i = 0; i < cols; ++i) {
+      Database::Cell c;
+      if (!PQgetisnull(res.get(), row, i)) {
+        const std::string v(PQgetvalue(res.get(), row, i),
+                            static_cast<size_t>(PQgetlength(res.get(), row, i)));
+        switch (PQftype(res.get(), i)) {
+          case kPgBool:
+            c.text = v == "t" ? "1" : "0";
+            break;
+          case kPgFloat4:
+          case kPgFloat8:
+            c.text = floatText(v);
+            break;
+          case kPgDate:
+          case kPgTimestamp:
+          case kPgTimestampTz:
+            c.text = timeDigits(v);
+            break;
+          default:
+            c.text = platform::utf8ToGbk(v);
+            break;
+        }
+      }
+      cells.push_back(std::move(c));
+    }
+    r->rows.push_back(std::move(cells));
+  }
+}
+
+// ODBC is read as character data too: each driver converts its own values
+// to text, and a value the driver could not make a date of is still there.
+void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
+  SQLHSTMT st = SQL_NULL_HSTMT;
+  auto check = [&](SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h) {
+    if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
+    SQLCHAR state[8] = {0}, msg[1024] = {0};
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    SQLGetDiagRec(type, h, 1, state, &native, msg, sizeof msg, &len);
+    throw OdbcFailure(native, reinterpret_cast<char*>(msg));
+  };
+  check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_HANDLE_DBC, dbc);
+  std::unique_ptr<void, void (*)(void*)> hold(st,
+                                              [](void* h) { SQLFreeHandle(SQL_HANDLE_STMT, h); });
+  check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                      static_cast<SQLINTEGER>(sql.size())),
+        SQL_HANDLE_STMT, st);
+  SQLSMALLINT cols = 0;
+  check(SQLNumResultCols(st, &cols), SQL_HANDLE_STMT, st);
+  enum class Kind { kText, kTime, kFloat };
+  std::vector<Kind> kinds;
+  for (SQLUSMALLINT i = 1; i <= cols; ++i) {
+    SQLCHAR name[256] = {0};
+    SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    check(SQLDescribeCol(st, i, name, sizeof name, &nameLen, &type, &size, &digits, &nullable),
+          SQL_HANDLE_STMT, st);
+    r->columns.push_back(platform::utf8ToGbk(reinterpret_cast<char*>(name)));
+    const bool time = type == SQL_TYPE_TIMESTAMP || type == SQL_TYPE_DATE ||
+                      type == SQL_TIMESTAMP || type == SQL_DATE;
+    const bool floating = type == SQL_DOUBLE || type == SQL_FLOAT || type == SQL_REAL;
+    kinds.push_back(time ? Kind::kTime : floating ? Kind::kFloat : Kind::kText);
+  }
+  if (cols == 0) return;
+  auto readAs = [](Kind k, const std::string& v) {
+    switch (k) {
+      case Kind::kTime:
+        return timeDigits(v);
+      case Kind::kFloat:
+        return floatText(v);
+      default:
+        return platform::utf8ToGbk(v);
+    }
+  };
+  for (;;) {
+    const SQLRETURN rc = SQLFetch(st);
+    if (rc == SQL_NO_DATA) break;
+    check(rc, SQL_HANDLE_STMT, st);
+    std::vector<Database::Cell> cells;
+    for (SQLUSMALLINT i = 1; i <= cols; ++i) {
+      Database::Cell c;
+      std::string v;
+      char buf[4096];
+      SQLLEN got = 0;
+      bool isNull = false;
+      for (;;) {  // long values come in pieces
+        const SQLRETURN g = SQLGetData(st, i, SQL_C_CHAR, buf, sizeof buf, &got);
+        if (g == SQL_NO_DATA) break;
+        check(g, SQL_HANDLE_STMT, st);
+        if (got == SQL_NULL_DATA) {
+          isNull = true;
+          break;
+        }
+        const size_t piece = got == SQL_NO_TOTAL || got >= static_cast<SQLLEN>(sizeof buf)
+                                 ? sizeof buf - 1
+                                 : static_cast<size_t>(got);
+        v.append(buf, piece);
+        if (g == SQL_SUCCESS) break;
+      }
+      if (!isNull) c.text = readAs(kinds[i - 1], v);
+      cells.push_back(std::move(c));
+    }
+    r->rows.push_back(std::move(cells));
+  }
 }
 
 int sqliteProgress(void* arg) {
@@ -273,20 +474,17 @@ bool Database::execute(const std::string& gbkSql, DbError* err) {
 bool Database::query(const std::string& gbkSql, Result* out, DbError* err) {
   Result r;
   bool ok = run(gbkSql, err, [&](const std::string& sql) {
-    soci::rowset<soci::row> rs = session_->prepare << sql;
-    bool first = true;
-    for (const soci::row& row : rs) {
-      if (first) {
-        for (std::size_t i = 0; i < row.size(); ++i)
-          r.columns.push_back(platform::utf8ToGbk(row.get_properties(i).get_name()));
-        first = false;
-      }
-      std::vector<Cell> cells;
-      cells.reserve(row.size());
-      for (std::size_t i = 0; i < row.size(); ++i)
-        cells.push_back(cellOf(row, i));
-      r.rows.push_back(std::move(cells));
-    }
+    // Results are read through each driver's own interface: the library's
+    // typed fetch refuses a whole result when one cell of a date column does
+    // not parse as its date form.
+    if (backend_ == "sqlite3")
+      return sqliteQuery(
+          static_cast<soci::sqlite3_session_backend*>(session_->get_backend())->conn_, sql, &r);
+    if (backend_ == "postgresql")
+      return pgQuery(static_cast<soci::postgresql_session_backend*>(session_->get_backend())->conn_,
+                     sql, &r);
+    return odbcQuery(static_cast<soci::odbc_session_backend*>(session_->get_backend())->hdbc_, sql,
+                     &r);
   });
   if (ok) *out = std::move(r);
   return ok;
@@ -346,13 +544,8 @@ bool Recordset::current(DbError* err) const {
   return true;
 }
 
-bool Recordset::cell(size_t col, std::string* text, DbError* err) const {
-  const Database::Cell& c = result_.rows[pos_][col];
-  if (!c.readable) {
-    *err = {kErrGeneric, c.text};
-    return false;
-  }
-  *text = c.text;
+bool Recordset::cell(size_t col, std::string* text) const {
+  *text = result_.rows[pos_][col].text;
   return true;
 }
 
@@ -362,7 +555,7 @@ bool Recordset::Field(int index, std::string* text, DbError* err) const {
     *err = {kErrItemNotFound, "no field number " + std::to_string(index)};
     return false;
   }
-  return cell(static_cast<size_t>(index), text, err);
+  return cell(static_cast<size_t>(index), text);
 }
 
 bool Recordset::Field(const std::string& gbkName, std::string* text, DbError* err) const {
@@ -374,7 +567,7 @@ bool Recordset::Field(const std::string& gbkName, std::string* text, DbError* er
           return std::tolower(static_cast<unsigned char>(a)) ==
                  std::tolower(static_cast<unsigned char>(b));
         }))
-      return cell(i, text, err);
+      return cell(i, text);
   }
   *err = {kErrItemNotFound, "no field named " + platform::gbkToUtf8(gbkName)};
   return false;

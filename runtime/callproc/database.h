@@ -63,6 +63,12 @@ DbSettings dbSettingsFrom(const SysConfig& cfg);
 bool connectionFor(const DbSettings& s, std::string* backend, std::string* connect,
                    std::string* error);
 
+// A date-time text as the flows' 14 digits "%Y%m%d%H%M%S" (what s2t reads):
+// the ISO forms databases print ("2024-05-06 07:08:09", with a "T", a
+// fraction or a zone after the seconds, or a date alone) are rewritten; any
+// other text is returned as it is.
+std::string timeDigits(const std::string& text);
+
 class Database {
  public:
   Database();
@@ -78,10 +84,11 @@ class Database {
   // Runs a statement (GBK SQL). False with the error.
   bool execute(const std::string& gbkSql, DbError* err);
 
-  // Runs a query and keeps every row as text (GBK); NULL is "".
+  // Runs a query and keeps every row as text (GBK); NULL is "". A date-time
+  // value reads as its 14 digits (timeDigits); a value that cannot be
+  // converted reads as the text the database holds, never failing the query.
   struct Cell {
-    std::string text;  // GBK; for a value that could not be read, why (UTF-8)
-    bool readable = true;
+    std::string text;  // GBK
   };
   struct Result {
     std::vector<std::string> columns;  // GBK
@@ -129,7 +136,7 @@ class Recordset {
 
  private:
   bool current(DbError* err) const;
-  bool cell(size_t col, std::string* text, DbError* err) const;
+  bool cell(size_t col, std::string* text) const;
   bool open_ = false;
   Database::Result result_;
   size_t pos_ = 0;

@@ -1,6 +1,10 @@
 // The flows' database commands run by the runtime against real databases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
 #include "flowfile/encode.h"
 #include "platform/gbk.h"
 #include "runtime/callproc/db_test_targets.h"
@@ -183,7 +187,7 @@ TEST_P(DbCommandTest, WalkingARecordSet) {
       "通道0=>EOF [I3=0]",
       "通道0=>GetField [I4=1]",
       "通道0=>GetField [S1=one]",
-      "通道0=>GetField [S2=2024-05-06 07:08:09]",
+      "通道0=>GetField [S2=20240506070809]",
       "通道0=>GetField [S3=]",
       "通道0=>EOF [I5=1]",
       "通道0=>EOF [I0=0]",
@@ -229,6 +233,136 @@ TEST_P(DbCommandTest, RegistersAfterTheCommands) {
   EXPECT_EQ(seen.I[1], 1);
   EXPECT_EQ(seen.I[2], 1);
   EXPECT_EQ(seen.I[3], 0);
+}
+
+// The usual read loop (eof, if ... goto done, getfield, movenext, goto top)
+// after a query that failed: eof reports the end at once, the loop is left.
+TEST_P(DbCommandTest, ReadLoopEndsAfterAFailedQuery) {
+  add(cpl::kPreparesql, {str("select id from no_such_table")});
+  add(cpl::kSqlopen, {K(0), I(1)});
+  add(cpl::kEof, {I(2)});  // 2: top
+  add(cpl::kIf, {I(2), Operand::byte(cpl::kRelEq), K(1), Operand::label({}, 7)});
+  add(cpl::kGetfield, {K(0), S(1)});
+  add(cpl::kMovenext, {K(0)});
+  add(cpl::kGoto, {Operand::label({}, 2)});
+  add(cpl::kAdd, {I(5), K(1)});  // 7: done
+  add(cpl::kGoto, {Operand::label({}, 8)});
+  Lines lines = run([](interp::Registers& r) { r.I[2] = 0; });
+  const interp::Registers seen = regsAfter();
+  EXPECT_EQ(seen.I[1], 0);
+  EXPECT_EQ(seen.I[2], 1);
+  EXPECT_EQ(seen.I[5], 1) << "the loop never reached done";
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "通道0=>EOF [I2=1]"), 1)
+      << ::testing::PrintToString(lines);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.find("GetFieldName") != l.npos; }),
+            0);
+}
+
+// getfield into an I register takes the leading integer as s2i does,
+// saturated at the 32-bit limits rather than wrapped.
+TEST_P(DbCommandTest, GetfieldIntoAnIntegerSaturates) {
+  const std::pair<const char*, int32_t> cases[] = {
+      {"9999999999", 2147483647},
+      {"-9999999999", -2147483647 - 1},
+      {"2147483647", 2147483647},
+      {"2147483648", 2147483647},
+      {"-2147483648", -2147483647 - 1},
+      {"-2147483649", -2147483647 - 1},
+      {"'12ab'", 12},
+      {"'ab'", 0},
+      {"' 7'", 7},
+      {"'-0042x'", -42},
+  };
+  std::string sql = "select ";
+  for (const auto& [value, want] : cases)
+    sql += std::string(&value == &cases[0].first ? "" : ", ") + value;
+  add(cpl::kPreparesql, {str(sql)});
+  add(cpl::kSqlopen, {K(0), I(1)});
+  for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
+    add(cpl::kGetfield, {K(i), I(10 + i)});
+  add(cpl::kGoto, {Operand::label({}, static_cast<int32_t>(code_.size()))});
+  run();
+  const interp::Registers seen = regsAfter();
+  ASSERT_EQ(seen.I[1], 1);
+  for (size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(seen.I[10 + i], cases[i].second) << cases[i].first;
+}
+
+// A time a flow writes with setparamin into the sample tables' StartTime and
+// EndTime reads back with getfield as text that s2t turns into the same
+// time, and a time-range query (the browsers' filter) finds it.
+TEST_P(DbCommandTest, TimesRoundTripThroughTheSampleTables) {
+  const bool pg = GetParam().settings.type == 3;
+  {
+    Database db;
+    std::string error;
+    ASSERT_TRUE(db.open(GetParam().settings, &error)) << error;
+    DbError err;
+    db.execute("drop table if exists t_callrecord", &err);
+    db.execute("drop table if exists t_leaveword", &err);
+    std::ifstream in(std::string(OLVARO_SAMPLES_DIR) +
+                     (pg ? "/db/schema_pg.sql" : "/db/schema.sql"));
+    std::stringstream all;
+    all << in.rdbuf();
+    std::string text = all.str(), stmt;
+    for (size_t at = 0; (at = text.find(';')) != std::string::npos; text.erase(0, at + 1))
+      ASSERT_TRUE(db.execute(text.substr(0, at), &err)) << err.message;
+  }
+  // How each kind takes the 14 digits into a date-time column.
+  auto tv = [&](int p) {
+    const std::string ph = std::to_string(p) + "?";
+    return pg ? "to_timestamp('" + ph + "', 'yyyymmddhh24miss')" : "'" + ph + "'";
+  };
+  const std::string insert =
+      "insert into t_callrecord (callid, callerno, calledno, starttime, endtime, calllength) "
+      "values ('1?', '555', '8888', " +
+      tv(2) + ", " + tv(3) + ", 61)";
+  add(cpl::kPreparesql, {str(insert)});
+  add(cpl::kSetparamin, {K(1), S(1)});
+  add(cpl::kSetparamin, {K(2), T(1)});
+  add(cpl::kSetparamin, {K(3), T(2)});
+  add(cpl::kSqlexec, {K(0), I(1)});
+  add(cpl::kPreparesql, {str(insert)});  // a call outside the range
+  add(cpl::kSetparamin, {K(1), str("old")});
+  add(cpl::kSetparamin, {K(2), Operand::timeConst("20240505235959")});
+  add(cpl::kSetparamin, {K(3), Operand::timeConst("20240506000100")});
+  add(cpl::kSqlexec, {K(0), I(2)});
+  add(cpl::kPreparesql, {str("select callid, starttime, endtime from t_callrecord where starttime "
+                             ">= " +
+                             tv(1) + " and endtime <= " + tv(2) + " order by callid")});
+  add(cpl::kSetparamin, {K(1), Operand::timeConst("20240506000000")});
+  add(cpl::kSetparamin, {K(2), Operand::timeConst("20240506235959")});
+  add(cpl::kSqlopen, {K(0), I(3)});
+  add(cpl::kGetrecordcount, {I(4)});
+  add(cpl::kGetfield, {K(0), S(2)});
+  add(cpl::kGetfieldname, {str("starttime"), S(3)});
+  add(cpl::kGetfield, {K(2), S(4)});
+  add(cpl::kS2t, {S(3), T(3)});
+  add(cpl::kS2t, {S(4), T(4)});
+  add(cpl::kGoto, {Operand::label({}, static_cast<int32_t>(code_.size()))});
+  auto local = [](int y, int mo, int d, int h, int mi, int sec) {
+    std::tm tm{};
+    tm.tm_year = y - 1900, tm.tm_mon = mo - 1, tm.tm_mday = d;
+    tm.tm_hour = h, tm.tm_min = mi, tm.tm_sec = sec, tm.tm_isdst = -1;
+    return static_cast<int32_t>(std::mktime(&tm));
+  };
+  const int32_t start = local(2024, 5, 6, 7, 8, 9), end = local(2024, 5, 6, 7, 9, 10);
+  Lines lines = run([&](interp::Registers& r) {
+    r.S[1] = "id1";
+    r.T[1] = start;
+    r.T[2] = end;
+  });
+  const interp::Registers seen = regsAfter();
+  EXPECT_EQ(seen.I[1], 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(seen.I[2], 1);
+  EXPECT_EQ(seen.I[3], 1) << ::testing::PrintToString(lines);
+  EXPECT_EQ(seen.I[4], 1);  // only the call inside the range
+  EXPECT_EQ(seen.S[2], "id1");
+  EXPECT_EQ(seen.S[3], "20240506070809");
+  EXPECT_EQ(seen.S[4], "20240506070910");
+  EXPECT_EQ(seen.T[3], start);
+  EXPECT_EQ(seen.T[4], end);
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbCommandTest, ::testing::ValuesIn(testing::targets()),

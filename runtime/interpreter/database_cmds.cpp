@@ -2,6 +2,7 @@
 // it as a query into the channel's record set or as a statement, walk the
 // records and read fields into registers.
 #include <cstdlib>
+#include <limits>
 
 #include "runtime/interpreter/database.h"
 #include "runtime/interpreter/script_run.h"
@@ -94,6 +95,15 @@ void execSetparamin(ScriptRun& run) {
   replaceAll(sql, placeholder, value);
 }
 
+// The leading decimal integer of a field's text, saturated at the 32-bit
+// limits as s2i does: a bigint column must not wrap into a plausible number.
+int32_t fieldInt(const std::string& text) {
+  const long long v = std::strtoll(text.c_str(), nullptr, 10);
+  if (v < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+  if (v > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+  return static_cast<int32_t>(v);
+}
+
 // Reads a field (by position or name) into the result operand at ops[1].
 void execGetfield(ScriptRun& run, bool byName) {
   ChannelDatabase* db = run.host.database();
@@ -105,7 +115,7 @@ void execGetfield(ScriptRun& run, bool byName) {
   const cpl::Operand& r = run.ops[1];
   switch (r.type) {
     case cpl::kOpI: {
-      const int32_t n = static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10));
+      const int32_t n = fieldInt(text);
       run.regs.I[r.reg] = n;
       run.line("通道%d=>GetField [I%d=%d]", run.chan, r.reg, n);
       break;
@@ -157,8 +167,10 @@ void execDatabase(ScriptRun& run) {
     case cpl::kEof: {
       ChannelDatabase* db = run.host.database();
       DbFailure f{-1, "no database connection"};
-      bool eof = false;
-      if (!db || !db->eof(run.chan, &eof, &f)) return fieldFailure(run, f);
+      // A closed or failed record set has no current record: the flow's read
+      // loop must see the end, not an unchanged register that keeps it going.
+      bool eof = true;
+      if (db && !db->eof(run.chan, &eof, &f)) eof = true;
       const cpl::Operand& o = run.ops[0];
       const int reg = regOf(o);
       if (reg < 0) return;  // a damaged record names no register

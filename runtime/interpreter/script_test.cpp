@@ -278,13 +278,12 @@ TEST_F(ScriptTest, DatabaseCommandsWithoutADatabaseFailAsErrors) {
         make(cpl::kGetfieldi, {Int(1), I(3)})});
   start();
   host.pass();
-  EXPECT_EQ(
-      host.take(),
-      (Lines{"通道0=>(0:0)PrepareSQL[select 1]", "通道 0 (外线) : 数据库操作失败! ErrCode=-1",
-             "通道 0 (外线) : strError=no database connection", "通道 0 (外线) : sql=select 1",
-             "通道0=>GetFieldName数据库操作失败! ErrCode=-1"}));
+  EXPECT_EQ(host.take(),
+            (Lines{"通道0=>(0:0)PrepareSQL[select 1]", "通道 0 (外线) : 数据库操作失败! ErrCode=-1",
+                   "通道 0 (外线) : strError=no database connection",
+                   "通道 0 (外线) : sql=select 1", "通道0=>EOF [I1=1]"}));
   EXPECT_EQ(host.chans[0].regs.I[2], 0);  // sqlopen's result
-  EXPECT_EQ(host.chans[0].regs.I[1], 7);  // eof left it alone
+  EXPECT_EQ(host.chans[0].regs.I[1], 1);  // no current record: a read loop ends
 }
 
 TEST_F(ScriptTest, TextToTime) {

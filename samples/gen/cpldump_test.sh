@@ -16,7 +16,7 @@ status() {
 status "$sample" 0
 cp "$tmp/out" "$tmp/listing"
 check "$tmp/listing" "magic 1001"
-check "$tmp/listing" "blocks 9"
+check "$tmp/listing" "blocks 10"
 check "$tmp/listing" "block 0: kind 6 GCMD_START (start)"
 check "$tmp/listing" "  exits: 0->1"
 check "$tmp/listing" "block 2: kind 44 GCMD_DTC_DIGIT (single-key branch)"
@@ -29,6 +29,8 @@ check "$tmp/listing" "    26   28  74 gotoout \"retry\"->block 2"
 check "$tmp/listing" "    22   24  52 sqlexec 0, I7"
 check "$tmp/listing" "  default exit -> 7"
 check "$tmp/listing" "block 8: kind 48 GCMD_DTC_SCRIPT (script)"
+check "$tmp/listing" "block 9: kind 48 GCMD_DTC_SCRIPT (script)"
+check "$tmp/listing" "     3    4  25 strcat S10, \".voc\""
 check "$tmp/listing" "pool: "
 
 head -c 3 "$sample" >"$tmp/short"; status "$tmp/short" 2

@@ -6,7 +6,8 @@
 //
 // The flow: welcome (cut short by #) -> menu. Key 1: key input of four
 // digits -> script "check" -> the number spoken back, or the menu again, or
-// good-bye. Key 2: a recorded message -> script "tally" -> good-bye.
+// good-bye. Key 2: script "name" (the message file of this call) -> a
+// recorded message -> script "tally" (the message's row) -> good-bye.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -148,7 +149,8 @@ int main(int argc, char** argv) {
                 "again: gotoout retry");
 
   const int record = place(kKindRecord, 400, 380, "留言,按#结束");
-  textConst(flow.block(record), RecordRecord::kFile, "msg.voc");
+  flow.block(record).record[RecordRecord::kFile] = kOpS;  // named by script "name"
+  flow.block(record).record[RecordRecord::kFile + 1] = 10;
   textConst(flow.block(record), RecordRecord::kStopKeys, "#");
   number(flow.block(record), RecordRecord::kLength, 30);
 
@@ -175,24 +177,38 @@ int main(int argc, char** argv) {
                 "strcat s4, s5\r\n"
                 "strtrim s4\r\n"
                 "print s4\r\n"
-                "// the message, for the voice-mail browser\r\n"
-                "set s6, $callid\r\n"
-                "now t1\r\n"
+                "// the message, for the voice-mail browser: its file, when it\r\n"
+                "// began and ended, and how many seconds it lasted\r\n"
+                "now t3\r\n"
+                "datediffsec t2, t3, i8\r\n"
                 "preparesql \"insert or replace into t_leaveword (recordid, recordname, starttime, "
-                "endtime, recordlength, listenflag) values ('1?', '.\\voice\\msg.voc', '2?', '2?', "
-                "0, 0)\"\r\n"
-                "setparamin 1, s6\r\n"
-                "setparamin 2, t1\r\n"
+                "endtime, recordlength, listenflag) values ('1?', '2?', '3?', '4?', 5?, 0)\"\r\n"
+                "setparamin 1, s9\r\n"
+                "setparamin 2, s10\r\n"
+                "setparamin 3, t2\r\n"
+                "setparamin 4, t3\r\n"
+                "setparamin 5, i8\r\n"
                 "sqlexec 0, i7\r\n"
                 "if i6 = 3 goto done\r\n"
                 "gotoout again\r\n"
                 "done: gotoout goodbye");
 
+  // Each caller's message goes into a file of its own, named by the call.
+  const int name = place(kKindScript, 400, 300, "留言文件名");
+  confirmScript(name,
+                "// S10: the message file of this call, T2: when it began\r\n"
+                "set s9, $callid\r\n"
+                "set s10, \".\\voice\\msg\"\r\n"
+                "strcat s10, s9\r\n"
+                "strcat s10, \".voc\"\r\n"
+                "now t2");
+
   draw(0, 0, welcome);
   draw(welcome, 0, menu);  // ended or cut short
   draw(welcome, 1, menu);  // could not play
   draw(menu, 1, input);
-  draw(menu, 2, record);
+  draw(menu, 2, name);
+  draw(name, 0, record);
   draw(menu, 12, bye);  // no key
   draw(input, 0, check);
   draw(input, 1, bye);  // timed out
