@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     case callproc::StartResult::kFlowsFailed:
       break;  // runs on, answering no calls, as the log says
     case callproc::StartResult::kRunning:
-      keycall.open(cfg.keycallport);
+      keycall.open(cfg.keycallport, cfg.keycalladdr);
       keycall.start();
       rt.startScanThread();
       break;

@@ -1,5 +1,7 @@
 #include "runtime/callproc/config.h"
 
+#include <arpa/inet.h>
+
 namespace callproc {
 namespace {
 
@@ -50,6 +52,15 @@ SysConfig readSysConfig(const platform::IniFile& ini) {
   c.replaytime = readInt(ini, c, "System", "replaytime", 0);
   c.messageshow = readInt(ini, c, "System", "messageshow", 1);
   c.keycallport = readInt(ini, c, "net", "keycallport", 0);
+  if (ini.has("net", "keycalladdr")) {
+    const std::string a = ini.getString("net", "keycalladdr", "");
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, a.c_str(), &parsed) == 1)
+      c.keycalladdr = a;
+    else
+      c.warnings.push_back("[net] keycalladdr=" + a + " is not an IPv4 address; " + c.keycalladdr +
+                           " is used");
+  }
 
   c.flowCount = readCount(ini, c, "ivrfile");
   if (c.flowCount <= kMaxFlowEntries) {

@@ -99,6 +99,30 @@ TEST(Config, NegativeOrNonNumericCountsAreReportedAndReadAsZero) {
   }
 }
 
+TEST(Config, KeyCallAddress) {
+  struct Case {
+    const char* ini;
+    const char* want;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"", "127.0.0.1", nullptr},
+      {"[net]\nkeycalladdr=192.0.2.7\n", "192.0.2.7", nullptr},
+      {"[net]\nkeycalladdr = 0.0.0.0\n", "0.0.0.0", nullptr},
+      {"[net]\nkeycalladdr=localhost\n", "127.0.0.1",
+       "[net] keycalladdr=localhost is not an IPv4 address; 127.0.0.1 is used"},
+      {"[net]\nkeycalladdr=\n", "127.0.0.1",
+       "[net] keycalladdr= is not an IPv4 address; 127.0.0.1 is used"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    SysConfig cfg = readSysConfig(platform::IniFile(dir.write("s.ini", c.ini)));
+    EXPECT_EQ(cfg.keycalladdr, c.want) << c.ini;
+    EXPECT_EQ(cfg.warnings,
+              c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{})
+        << c.ini;
+  }
+}
+
 TEST(Config, FileThatCannotBeReadIsReported) {
   testing::TempDir dir;
   // A directory where the file should be: it exists, but holds no settings.
