@@ -59,7 +59,7 @@ bool keyValue(std::string_view line, std::string_view* key, std::string_view* va
 bool readWhole(const std::string& path, std::string* text, std::string* error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENOENT) return false;
+    if (errno == ENOENT || errno == ENOTDIR) return false;
     *error = std::strerror(errno);
     return true;
   }
