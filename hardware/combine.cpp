@@ -160,7 +160,7 @@ std::string speakInteger(std::string_view digits) {
   std::string out;
   const size_t n = digits.size();
   const size_t groups = (n + 3) / 4;
-  bool zeroBefore = false;  // a zero heard between the last spoken group and this one
+  bool zeroBefore = false;  // a whole group of zeros since the last spoken group
   for (size_t gi = 0; gi < groups; ++gi) {
     const size_t end = n - 4 * (groups - 1 - gi);
     const size_t begin = end >= 4 ? end - 4 : 0;
@@ -177,8 +177,8 @@ std::string speakInteger(std::string_view digits) {
     out += spoken;
     const char unit = kGroupUnits[3 - groups + gi];
     if (unit) out += unit;
-    // Zeros after the group's last digit carry into the next group.
-    if (g.back() == '0') zeroBefore = true;
+    // Zeros at the end of a group are silent, whatever follows: the group's
+    // unit already places its digits (十万二千, not 十万零二千).
   }
   // 一十五 is said 十五 at the start of a number.
   if (out.size() >= 2 && out[0] == '1' && out[1] == 'e') out.erase(0, 1);

@@ -19,7 +19,10 @@
 //                rounded to the fen; "0.5" -> 五角; "100.05" -> 一百元零五分
 // Numbers: up to 12 integer digits, no sign; a number reads the way a
 // Chinese listener expects (10 -> 十, 110 -> 一百一十, 10005 -> 一万零五,
-// 100010000 -> 一亿零一万). Anything else cannot be composed.
+// 100010000 -> 一亿零一万, 102258 -> 十万二千二百五十八): zeros at the end of
+// a group are silent, and one 零 stands for the zeros between two spoken
+// digits inside a group or reaching into a later one. Anything else cannot
+// be composed.
 #pragma once
 
 #include <optional>

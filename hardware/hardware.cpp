@@ -175,9 +175,8 @@ int CTIClearKeyDtmf(int ch) {
   return locked([&](Simulator& s) { return s.flushKeys(ch); });
 }
 
-// Composing the symbol string of a value (numbers, money, dates, times) is
-// not written yet: every value is refused, so the combined playback block
-// leaves through its "cannot compose" exit.
+// The symbol string of a value (play types and symbols in combine.h); 1 when
+// the value cannot be composed or its symbols would not fit in 512 bytes.
 int GetCombineStr(int playType, const char* content, char* text) {
   if (!text) return 1;
   text[0] = '\0';

@@ -1,18 +1,22 @@
 #include "platform/ini.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <fstream>
-#include <sstream>
 
 #include "platform/gbk.h"
 
 namespace platform {
 namespace {
+
+// Far more than any configuration holds; a larger file is a mistake.
+constexpr long kMaxIniBytes = 16L << 20;
 
 std::string_view trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -49,6 +53,44 @@ bool keyValue(std::string_view line, std::string_view* key, std::string_view* va
   return true;
 }
 
+// Reads a whole regular file. False when there is no such file; otherwise
+// true, with `error` set when it exists but cannot be read. Opening never
+// blocks (a FIFO is refused, not waited on).
+bool readWhole(const std::string& path, std::string* text, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    *error = std::strerror(errno);
+    return true;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    *error = std::strerror(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    *error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
+  } else if (st.st_size > kMaxIniBytes) {
+    *error = "larger than " + std::to_string(kMaxIniBytes) + " bytes";
+  } else {
+    char buf[65536];
+    for (;;) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *error = std::strerror(errno);
+        break;
+      }
+      if (n == 0) break;
+      text->append(buf, static_cast<size_t>(n));
+      if (text->size() > static_cast<size_t>(kMaxIniBytes)) {
+        *error = "larger than " + std::to_string(kMaxIniBytes) + " bytes";
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  return true;
+}
+
 }  // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
@@ -59,14 +101,11 @@ void IniFile::reload() {
   lines_.clear();
   keys_.clear();
   crlf_ = false;
-  std::ifstream in(path_, std::ios::binary);
-  exists_ = static_cast<bool>(in);
-  if (!in) return;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
+  readError_.clear();
+  std::string text;
+  exists_ = readWhole(path_, &text, &readError_);
+  if (!readError_.empty()) text.clear();
   if (text.size() >= 3 && text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  if (!isValidUtf8(text)) text = gbkToUtf8(text);
   crlf_ = text.find("\r\n") != std::string::npos;
   size_t start = 0;
   while (start < text.size()) {
@@ -74,6 +113,10 @@ void IniFile::reload() {
     if (nl == std::string::npos) nl = text.size();
     std::string line = text.substr(start, nl - start);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    // Each line on its own: a file kept in UTF-8 often carries a line or two
+    // typed under GBK (a comment pasted from an old installation), and that
+    // must not turn its UTF-8 paths into nonsense.
+    if (!isValidUtf8(line)) line = gbkToUtf8(line);
     lines_.push_back(std::move(line));
     start = nl + 1;
   }
@@ -180,6 +223,11 @@ bool IniFile::isMalformedInt(std::string_view section, std::string_view key) con
 bool IniFile::writeString(std::string_view section, std::string_view key, std::string_view value,
                           std::string* error) {
   reload();  // another writer may have changed the file since it was read
+  // Writing now would replace every setting of a file we could not read.
+  if (!readError_.empty()) {
+    if (error) *error = "cannot read " + path_ + ": " + readError_ + "; it is left as it is";
+    return false;
+  }
   int sectionEnd = -1, header = -1;
   int at = findKey(section, key, &sectionEnd, &header);
   std::string line = std::string(key) + "=" + std::string(value);

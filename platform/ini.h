@@ -2,8 +2,9 @@
 // string with a default, write one key. Section and key names match without
 // regard to ASCII case; writing keeps every other line of the file; a missing
 // file reads as all defaults and is created on the first write. Files are
-// UTF-8; a file that is not valid UTF-8 is read as GBK. Values come back as
-// UTF-8.
+// UTF-8; each line that is not valid UTF-8 is read as GBK, so one GBK line
+// does not spoil the rest. Values come back as UTF-8, and a rewritten file
+// is UTF-8 throughout.
 #pragma once
 
 #include <map>
@@ -20,7 +21,12 @@ class IniFile {
   explicit IniFile(std::string path);
 
   const std::string& path() const { return path_; }
+  // True when something is at the path, even if it could not be read.
   bool exists() const { return exists_; }
+  // Why an existing file could not be read ("Permission denied", "not a
+  // regular file", ...); empty when it was read or is missing. Such a file
+  // is never rewritten.
+  const std::string& readError() const { return readError_; }
   void reload();
 
   bool has(std::string_view section, std::string_view key) const;
@@ -48,6 +54,7 @@ class IniFile {
 
   std::string path_;
   bool exists_ = false;
+  std::string readError_;
   bool crlf_ = false;
   std::vector<std::string> lines_;
   // Lower-case "section\nkey" -> (first line of that key, its value).

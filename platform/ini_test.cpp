@@ -1,10 +1,12 @@
 #include "platform/ini.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/gbk.h"
@@ -80,6 +82,54 @@ TEST_F(IniTest, WritesKeepEveryOtherLine) {
 TEST_F(IniTest, FileThatIsNotUtf8IsReadAsGbk) {
   write("[Out0]\nlineno=" + utf8ToGbk("总机") + "\n");
   EXPECT_EQ(IniFile(path_).getString("Out0", "lineno", ""), "总机");
+}
+
+TEST_F(IniTest, EncodingIsDecidedLineByLine) {
+  // A UTF-8 file with one comment typed under GBK, and a GBK value line.
+  write("; " + utf8ToGbk("旧的说明：流程目录") + "\r\n[ivrfile]\r\nivrfile0=./流程/主流程.cpl\r\n" +
+        "vocdir0=./语音\r\n[Out0]\r\nlineno=" + utf8ToGbk("总机") + "\r\n");
+  IniFile ini(path_);
+  EXPECT_EQ(ini.getString("ivrfile", "ivrfile0", ""), "./流程/主流程.cpl");
+  EXPECT_EQ(ini.getString("ivrfile", "vocdir0", ""), "./语音");
+  EXPECT_EQ(ini.getString("Out0", "lineno", ""), "总机");
+  // A rewrite keeps every line, the GBK ones now in UTF-8.
+  ASSERT_TRUE(ini.writeString("net", "keycallport", "5000"));
+  EXPECT_EQ(read(),
+            "; 旧的说明：流程目录\r\n[ivrfile]\r\nivrfile0=./流程/主流程.cpl\r\nvocdir0=./语音\r\n"
+            "[Out0]\r\nlineno=总机\r\n\r\n[net]\r\nkeycallport=5000\r\n");
+}
+
+TEST_F(IniTest, PathThatCannotBeReadIsNotMissingAndIsNeverRewritten) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    const char* error;
+  } cases[] = {
+      {"directory", [](const std::string& p) { ::mkdir(p.c_str(), 0700); }, "Is a directory"},
+      // Opening a FIFO that nobody writes must not wait for a writer.
+      {"fifo", [](const std::string& p) { ::mkfifo(p.c_str(), 0600); }, "not a regular file"},
+      {"unreadable",
+       [](const std::string& p) {
+         std::ofstream(p) << "[net]\nkeycallport=5000\n";
+         ::chmod(p.c_str(), 0200);
+       },
+       "Permission denied"},
+  };
+  for (const auto& c : cases) {
+    if (std::string(c.name) == "unreadable" && ::geteuid() == 0) continue;  // root reads anyway
+    const std::string p = dir_ + "/" + c.name + ".ini";
+    c.make(p);
+    IniFile ini(p);
+    EXPECT_TRUE(ini.exists()) << c.name;
+    EXPECT_EQ(ini.readError(), c.error) << c.name;
+    EXPECT_EQ(ini.getInt("net", "keycallport", 7), 7) << c.name;
+    std::string err;
+    EXPECT_FALSE(ini.writeString("net", "keycallport", "6000", &err)) << c.name;
+    EXPECT_EQ(err, "cannot read " + p + ": " + c.error + "; it is left as it is") << c.name;
+  }
+  IniFile missing(dir_ + "/none.ini");
+  EXPECT_FALSE(missing.exists());
+  EXPECT_EQ(missing.readError(), "");
 }
 
 TEST_F(IniTest, WriteIntoUnwritableFolderFailsWithReason) {

@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
       break;  // runs on, answering no calls, as the log says
     case callproc::StartResult::kRunning:
       if (stopSignals.signalled()) break;
-      keycall.open(cfg.keycallport);
+      keycall.open(cfg.keycallport, cfg.keycalladdr);
       keycall.start();
       rt.startScanThread();
       break;

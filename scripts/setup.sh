@@ -16,6 +16,10 @@ packages=(
   # tools used by the scripts and tests
   python3 sqlite3
 )
+# node and npm for nzh below; a machine may already have them from elsewhere.
+if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
+  packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -32,4 +36,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 else
   echo "setup: all packages present"
+fi
+
+# nzh, an npm library of Chinese numerals: the combined playback's readings
+# are compared with it (hardware/combine_nzh_test.js). It goes into
+# build/npm, which git ignores, at a fixed version.
+nzh_version=1.0.14
+nzh_dir="$(cd "$(dirname "$0")/.." && pwd)/build/npm"
+have=$(node -p "require('$nzh_dir/node_modules/nzh/package.json').version" 2>/dev/null || true)
+if [ "$have" != "$nzh_version" ]; then
+  echo "setup: installing nzh $nzh_version into $nzh_dir"
+  mkdir -p "$nzh_dir"
+  npm install --prefix "$nzh_dir" --no-save --no-audit --no-fund --loglevel=error "nzh@$nzh_version"
+else
+  echo "setup: nzh $nzh_version present"
 fi

@@ -1,5 +1,7 @@
 #include "runtime/callproc/config.h"
 
+#include <arpa/inet.h>
+
 namespace callproc {
 namespace {
 
@@ -13,10 +15,22 @@ int readInt(const platform::IniFile& ini, SysConfig& cfg, const char* section,
   return ini.getInt(section, key, def);
 }
 
+// A count of entries: a negative one is noted and read as 0.
+int readCount(const platform::IniFile& ini, SysConfig& cfg, const char* section) {
+  const int n = readInt(ini, cfg, section, "cnt", 0);
+  if (n >= 0) return n;
+  cfg.warnings.push_back(std::string("[") + section + "] cnt=" + ini.getString(section, "cnt", "") +
+                         " is negative; read as 0");
+  return 0;
+}
+
 }  // namespace
 
 SysConfig readSysConfig(const platform::IniFile& ini) {
   SysConfig c;
+  if (!ini.readError().empty())
+    c.warnings.push_back(ini.path() + " cannot be read (" + ini.readError() +
+                         "); every setting takes its default");
   c.dbType = readInt(ini, c, "DataBase", "type", 0);
   c.filename = ini.getString("DataBase", "filename", "");
   c.server = ini.getString("DataBase", "server", "");
@@ -44,8 +58,17 @@ SysConfig readSysConfig(const platform::IniFile& ini) {
     c.hanguptimeout = 60;
   }
   c.keycallport = readInt(ini, c, "net", "keycallport", 0);
+  if (ini.has("net", "keycalladdr")) {
+    const std::string a = ini.getString("net", "keycalladdr", "");
+    in_addr parsed{};
+    if (::inet_pton(AF_INET, a.c_str(), &parsed) == 1)
+      c.keycalladdr = a;
+    else
+      c.warnings.push_back("[net] keycalladdr=" + a + " is not an IPv4 address; " + c.keycalladdr +
+                           " is used");
+  }
 
-  c.flowCount = readInt(ini, c, "ivrfile", "cnt", 0);
+  c.flowCount = readCount(ini, c, "ivrfile");
   if (c.flowCount <= kMaxFlowEntries) {
     for (int n = 0; n < c.flowCount; ++n) {
       const std::string i = std::to_string(n);
@@ -54,7 +77,7 @@ SysConfig readSysConfig(const platform::IniFile& ini) {
                          ini.getString("ivrfile", "vocdir" + i, "")});
     }
   }
-  c.triggerCount = readInt(ini, c, "ivrtrig", "cnt", 0);
+  c.triggerCount = readCount(ini, c, "ivrtrig");
   if (c.triggerCount > kMaxTriggerEntries) {
     c.warnings.push_back("[ivrtrig] cnt=" + std::to_string(c.triggerCount) + " is more than " +
                          std::to_string(kMaxTriggerEntries) + "; only the first " +

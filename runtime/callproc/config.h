@@ -45,6 +45,7 @@ struct SysConfig {
   int hanguptimeout = 60;
   // [net]
   int keycallport = 0;
+  std::string keycalladdr = "127.0.0.1";  // the KeyCall socket's IPv4 address
   // [ivrfile]: cnt as written; entries only when cnt is at most 1024.
   int flowCount = 0;
   std::vector<FlowEntry> flows;

@@ -1,6 +1,7 @@
 #include "runtime/callproc/config.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "runtime/callproc/test_support.h"
 
@@ -74,6 +75,66 @@ TEST(Config, OversizedAndMalformedCounts) {
   EXPECT_NE(c.warnings[0].find("[net] keycallport=50x0 is not a whole number"), std::string::npos)
       << c.warnings[0];
   EXPECT_NE(c.warnings[1].find("[ivrtrig] cnt=99999999"), std::string::npos) << c.warnings[1];
+}
+
+TEST(Config, NegativeOrNonNumericCountsAreReportedAndReadAsZero) {
+  struct Case {
+    const char* ini;
+    const char* warning;
+  } cases[] = {
+      {"[ivrfile]\ncnt=-5\n", "[ivrfile] cnt=-5 is negative; read as 0"},
+      {"[ivrfile]\ncnt=abc\n", "[ivrfile] cnt=abc is not a whole number; read as 0"},
+      {"[ivrfile]\ncnt=\n", "[ivrfile] cnt= is not a whole number; read as 0"},
+      {"[ivrtrig]\ncnt=-1\n", "[ivrtrig] cnt=-1 is negative; read as 0"},
+      {"[ivrtrig]\ncnt=x7\n", "[ivrtrig] cnt=x7 is not a whole number; read as 0"},
+      {"[ivrtrig]\ncnt=-2147483648\n", "[ivrtrig] cnt=-2147483648 is negative; read as 0"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    SysConfig cfg = readSysConfig(platform::IniFile(dir.write("s.ini", c.ini)));
+    EXPECT_EQ(cfg.flowCount, 0) << c.ini;
+    EXPECT_EQ(cfg.triggerCount, 0) << c.ini;
+    EXPECT_TRUE(cfg.flows.empty() && cfg.triggers.empty()) << c.ini;
+    EXPECT_EQ(cfg.warnings, std::vector<std::string>{c.warning}) << c.ini;
+  }
+}
+
+TEST(Config, KeyCallAddress) {
+  struct Case {
+    const char* ini;
+    const char* want;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"", "127.0.0.1", nullptr},
+      {"[net]\nkeycalladdr=192.0.2.7\n", "192.0.2.7", nullptr},
+      {"[net]\nkeycalladdr = 0.0.0.0\n", "0.0.0.0", nullptr},
+      {"[net]\nkeycalladdr=localhost\n", "127.0.0.1",
+       "[net] keycalladdr=localhost is not an IPv4 address; 127.0.0.1 is used"},
+      {"[net]\nkeycalladdr=\n", "127.0.0.1",
+       "[net] keycalladdr= is not an IPv4 address; 127.0.0.1 is used"},
+  };
+  for (const auto& c : cases) {
+    testing::TempDir dir;
+    SysConfig cfg = readSysConfig(platform::IniFile(dir.write("s.ini", c.ini)));
+    EXPECT_EQ(cfg.keycalladdr, c.want) << c.ini;
+    EXPECT_EQ(cfg.warnings,
+              c.warning ? std::vector<std::string>{c.warning} : std::vector<std::string>{})
+        << c.ini;
+  }
+}
+
+TEST(Config, FileThatCannotBeReadIsReported) {
+  testing::TempDir dir;
+  // A directory where the file should be: it exists, but holds no settings.
+  const std::string path = dir.file("sysconfig.ini");
+  ASSERT_EQ(::mkdir(path.c_str(), 0700), 0);
+  platform::IniFile ini(path);
+  EXPECT_TRUE(ini.exists());
+  SysConfig cfg = readSysConfig(ini);
+  EXPECT_EQ(cfg.callintype, 1);
+  ASSERT_EQ(cfg.warnings.size(), 1u);
+  EXPECT_EQ(cfg.warnings[0],
+            path + " cannot be read (Is a directory); every setting takes its default");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -33,25 +34,34 @@ bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram) {
   }
 }
 
+KeyCallReceiver::KeyCallReceiver(Runtime& rt)
+    : rt_(rt), pace_([] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }) {}
+
 KeyCallReceiver::~KeyCallReceiver() {
   stop();
   if (fd_ >= 0) ::close(fd_);
 }
 
-bool KeyCallReceiver::open(int port) {
+bool KeyCallReceiver::open(int port, const std::string& address) {
   TraceLog& trace = rt_.trace();
-  fd_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd_ < 0) {
     trace("初始化keycallsock失败");
     return false;
   }
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
   addr.sin_port = htons(static_cast<uint16_t>(port));
-  if (port < 0 || port > 65535 ||
-      ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+  const char* why = nullptr;
+  if (::inet_pton(AF_INET, address.c_str(), &addr.sin_addr) != 1)
+    why = "not an IPv4 address";
+  else if (port < 0 || port > 65535)
+    why = "not a port number";
+  else if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    why = std::strerror(errno);
+  if (why) {
     trace("创建KeyCall UDP端口%d失败，请检查是否被占用!", port);
+    trace("KeyCall: cannot listen on %s:%d: %s", address.c_str(), port, why);
     ::close(fd_);
     fd_ = -1;
     return false;
@@ -60,6 +70,7 @@ bool KeyCallReceiver::open(int port) {
   ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
   port_ = ntohs(addr.sin_port);
   trace("创建KeyCall UDP端口%d成功!", port_);
+  trace("KeyCall listens on %s:%d", address.c_str(), port_);
   return true;
 }
 
@@ -83,8 +94,10 @@ void KeyCallReceiver::run() {
     // and ignored rather than cut to size.
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n < 0) continue;
-    handleKeyCall(rt_, {buf, static_cast<size_t>(n)});
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    // Only an applied event is paced: a backlog of datagrams that change
+    // nothing (a flood, a scanner) is drained at once, so that the next
+    // real event is not held up behind it.
+    if (handleKeyCall(rt_, {buf, static_cast<size_t>(n)})) pace_();
   }
 }
 

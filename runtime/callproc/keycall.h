@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,23 +20,34 @@ class Runtime;
 // count. Returns true when it was applied.
 bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram);
 
+// Whoever can reach the KeyCall port places calls and writes into the
+// trace, so the socket listens on the loopback address unless [net]
+// keycalladdr names another.
+inline constexpr const char* kKeyCallDefaultAddress = "127.0.0.1";
+
 // The UDP socket and its receiver thread.
 class KeyCallReceiver {
  public:
-  explicit KeyCallReceiver(Runtime& rt) : rt_(rt) {}
+  explicit KeyCallReceiver(Runtime& rt);
   ~KeyCallReceiver();
-  // Creates and binds the socket to `port` on every local address (0: any
-  // free port), with the set-up trace lines. False when it cannot.
-  bool open(int port);
+  // Creates and binds the socket to `port` (0: any free port) on `address`,
+  // an IPv4 address in dotted form ("0.0.0.0": every local address), with
+  // the set-up trace lines. False when it cannot.
+  bool open(int port, const std::string& address = kKeyCallDefaultAddress);
   int port() const { return port_; }
   void start();
   void stop();
+  // What the receiver does after applying a datagram: 10 ms of sleep, so
+  // that the events of one sender reach the scan in separate passes. Tests
+  // count it instead.
+  void setPacer(std::function<void()> pacer) { pace_ = std::move(pacer); }
 
  private:
   void run();
   Runtime& rt_;
   int fd_ = -1;
   int port_ = 0;
+  std::function<void()> pace_;
   std::atomic<bool> running_{false};
   std::thread thread_;
 };

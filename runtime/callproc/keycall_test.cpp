@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "runtime/callproc/test_support.h"
@@ -88,6 +90,102 @@ TEST_F(KeyCallTest, ReceiverThreadOverUdp) {
     if (c.rfind("CTISetKeyDtmf", 0) == 0) keys.push_back(c);
   EXPECT_EQ(keys, (std::vector<std::string>{"CTISetKeyDtmf(2,66)", "CTISetKeyDtmf(2,53)"}));
   EXPECT_TRUE(saw("模拟呼叫接收线程启动,使用UDP端口" + std::to_string(rx.port())));
+}
+
+// Sends datagrams to `address`:`port` from a socket of its own.
+void sendTo(const char* address, int port, const std::vector<std::vector<uint8_t>>& datagrams) {
+  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<uint16_t>(port));
+  ::inet_pton(AF_INET, address, &to.sin_addr);
+  for (const auto& d : datagrams)
+    ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  ::close(fd);
+}
+
+// Only the listening address reaches the receiver: 127.0.0.2 is a local
+// address too (all of 127/8 is loopback), so a socket bound to every
+// interface would hear it.
+TEST_F(KeyCallTest, ListensOnlyOnItsAddress) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  struct Case {
+    const char* name;
+    const char* bind;  // nullptr: the default
+    const char* heard;
+    const char* unheard;  // nullptr: none to try
+  } cases[] = {
+      {"default", nullptr, "127.0.0.1", "127.0.0.2"},
+      {"chosen", "127.0.0.2", "127.0.0.2", "127.0.0.1"},
+      {"every interface", "0.0.0.0", "127.0.0.3", nullptr},
+  };
+  for (const auto& c : cases) {
+    fake_.clearCalls();
+    KeyCallReceiver rx(rt_);
+    ASSERT_TRUE(c.bind ? rx.open(0, c.bind) : rx.open(0)) << c.name;
+    EXPECT_TRUE(saw(std::string("KeyCall listens on ") + (c.bind ? c.bind : "127.0.0.1") + ":" +
+                    std::to_string(rx.port())))
+        << c.name;
+    rx.start();
+    // The unheard key goes first: had it arrived, it would be seen before
+    // the heard one.
+    if (c.unheard) sendTo(c.unheard, rx.port(), {datagram(2, 4, "1")});
+    sendTo(c.heard, rx.port(), {datagram(2, 4, "2")});
+    for (int i = 0; i < 300 && !fake_.called("CTISetKeyDtmf(4,50)"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rx.stop();
+    EXPECT_TRUE(fake_.called("CTISetKeyDtmf(4,50)")) << c.name;
+    EXPECT_FALSE(fake_.called("CTISetKeyDtmf(4,49)")) << c.name;
+  }
+}
+
+TEST_F(KeyCallTest, AddressThatCannotBeUsedIsReported) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  struct Case {
+    const char* address;
+    const char* why;
+  } cases[] = {
+      {"localhost", "not an IPv4 address"},
+      {"203.0.113.9", "Cannot assign requested address"},  // not an address of this machine
+  };
+  for (const auto& c : cases) {
+    KeyCallReceiver rx(rt_);
+    EXPECT_FALSE(rx.open(0, c.address)) << c.address;
+    EXPECT_TRUE(saw(std::string("KeyCall: cannot listen on ") + c.address + ":0: " + c.why))
+        << c.address;
+  }
+}
+
+// A flood of datagrams that change nothing is drained without the pause
+// that follows each applied event, so the real key behind it is prompt.
+TEST_F(KeyCallTest, FloodOfInvalidDatagramsDoesNotDelayARealOne) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  KeyCallReceiver rx(rt_);
+  std::atomic<int> paced{0};
+  rx.setPacer([&paced] {
+    ++paced;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  ASSERT_TRUE(rx.open(0));
+  // Kept below what the socket's receive buffer holds, so none is dropped
+  // and, paced one by one, they would hold the key up for over a second.
+  std::vector<std::vector<uint8_t>> flood;
+  for (int i = 0; i < 120; ++i)
+    flood.push_back(i % 3 == 0   ? datagram(2, 4, "1", 165)  // wrong length
+                    : i % 3 == 1 ? datagram(2, 99, "1")      // no such channel
+                                 : datagram(9, 4, "1"));     // no such command
+  flood.push_back(datagram(2, 4, "#"));
+  sendTo("127.0.0.1", rx.port(), flood);
+  const auto t0 = std::chrono::steady_clock::now();
+  rx.start();
+  while (!fake_.called("CTISetKeyDtmf(4,35)") &&
+         std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5))
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  const auto took = std::chrono::steady_clock::now() - t0;
+  rx.stop();
+  ASSERT_TRUE(fake_.called("CTISetKeyDtmf(4,35)"));
+  EXPECT_EQ(paced.load(), 1);
+  EXPECT_LT(took, std::chrono::milliseconds(600));
 }
 
 TEST_F(KeyCallTest, PortInUseIsReported) {
