@@ -3,12 +3,14 @@
 is doing, and a reader of its standard output that goes away ends the trace
 output, not the runtime.
 
-    shutdown_test.py OLVARO MAKE_FLOWS
+    shutdown_test.py OLVARO MAKE_FLOWS KEYCALL SCHEMA_SQL
 """
 import fcntl
 import os
 import shutil
+import re
 import signal
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -17,7 +19,7 @@ import time
 F_SETPIPE_SZ = 1031
 LIMIT = 2.0  # seconds from the signal to the end of the process
 
-olvaro, make_flows = sys.argv[1], sys.argv[2]
+olvaro, make_flows, keycall, schema = sys.argv[1:5]
 work = tempfile.mkdtemp(prefix="olvaro-stop-")
 failures = []
 
@@ -27,8 +29,9 @@ def fail(msg):
     failures.append(msg)
 
 
-def write_config(flow_entries, trigger=True):
-    lines = ["[DataBase]", "type=0", "filename=ivr.sqlite", "[System]", "callintype=0",
+def write_config(flow_entries, trigger=True, db_timeout=5):
+    lines = ["[DataBase]", "type=0", "filename=ivr.sqlite", "timeout=%d" % db_timeout,
+             "[System]", "callintype=0",
              "[net]", "keycallport=0", "[Out0]", "lineno=8888", "[ivrfile]",
              "cnt=%d" % len(flow_entries)]
     for n, path in enumerate(flow_entries):
@@ -118,6 +121,37 @@ try:
         stop_within(p, signal.SIGTERM, "closed standard output")
     if not first:
         fail("closed standard output: nothing was written before")
+
+    # 4. A statement waiting on a lock another program holds (for up to the
+    # 30 s statement timeout configured here).
+    db = os.path.join(work, "ivr.sqlite")
+    os.remove(db)
+    with open(schema) as f:
+        sqlite3.connect(db).executescript(f.read())
+    holder = sqlite3.connect(db, isolation_level=None)
+    write_config([".\\flows\\callrecord.cpl"], db_timeout=30)
+    with open(out_log, "w") as out:
+        p = subprocess.Popen([olvaro, "--headless"], cwd=work, stdout=out,
+                             stderr=subprocess.DEVNULL)
+    if wait_for(out_log, "ivr流程解释线程开始执行", 5):
+        with open(out_log, encoding="utf-8") as f:
+            port = re.search(r"KeyCall UDP端口(\d+)成功", f.read()).group(1)
+        holder.execute("BEGIN EXCLUSIVE")
+        subprocess.run([keycall, "--port", port, "call", "0", "555"], check=True)
+        if not wait_for(out_log, "sqlexec,sql=", 5):
+            fail("database lock: the statement was never run")
+        time.sleep(0.3)  # the scan thread is inside the statement now
+        stop_within(p, signal.SIGTERM, "statement waiting on a lock")
+        with open(out_log, encoding="utf-8") as f:
+            if "Print I1=" in f.read():
+                fail("database lock: the statement did not wait for the lock")
+    else:
+        fail("database lock: the runtime did not start")
+        p.kill()
+        p.wait()
+    if holder.in_transaction:
+        holder.rollback()
+    holder.close()
 finally:
     shutil.rmtree(work, ignore_errors=True)
 
