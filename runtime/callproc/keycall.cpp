@@ -15,23 +15,31 @@
 
 namespace callproc {
 
-bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram) {
+std::optional<KeyCallEvent> keyCallEvent(std::span<const uint8_t> datagram) {
   auto e = keycall::decode(datagram.data(), datagram.size());
-  if (!e || rt.callInType() != 0 || e->channel < 0 || e->channel >= rt.channelCount()) return false;
+  if (!e) return std::nullopt;
+  KeyCallEvent ev;
+  ev.channel = e->channel;
   switch (e->command) {
     case keycall::kBeginCall:
-      rt.setPendingCaller(e->channel, e->caller);
-      rt.cti().CTISetKeyDtmf(e->channel, 'B');
-      return true;
+      ev.kind = KeyCallEvent::kBegin;
+      ev.caller = e->caller;
+      return ev;
     case keycall::kEndCall:
-      rt.cti().CTISetKeyDtmf(e->channel, 'E');
-      return true;
+      ev.kind = KeyCallEvent::kEnd;
+      return ev;
     case keycall::kKey:
-      rt.cti().CTISetKeyDtmf(e->channel, static_cast<unsigned char>(e->key));
-      return true;
+      ev.kind = KeyCallEvent::kKey;
+      ev.key = e->key;
+      return ev;
     default:
-      return false;
+      return std::nullopt;
   }
+}
+
+bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram) {
+  auto e = keyCallEvent(datagram);
+  return e && rt.applyKeyCall(*e);
 }
 
 KeyCallReceiver::KeyCallReceiver(Runtime& rt)
@@ -94,10 +102,16 @@ void KeyCallReceiver::run() {
     // and ignored rather than cut to size.
     ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n < 0) continue;
-    // Only an applied event is paced: a backlog of datagrams that change
-    // nothing (a flood, a scanner) is drained at once, so that the next
-    // real event is not held up behind it.
-    if (handleKeyCall(rt_, {buf, static_cast<size_t>(n)})) pace_();
+    // The event goes to the scan thread's inbox. Only an event that will
+    // be applied is paced: a backlog of datagrams that change nothing (a
+    // flood, a scanner) is drained at once, so that the next real event is
+    // not held up behind it. The pass checks the channel again.
+    auto e = keyCallEvent({buf, static_cast<size_t>(n)});
+    if (!e || rt_.publishedCallInType() != 0 || e->channel < 0 ||
+        e->channel >= rt_.publishedChannelCount())
+      continue;
+    rt_.post(std::move(*e));
+    pace_();
   }
 }
 

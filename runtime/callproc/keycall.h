@@ -11,13 +11,21 @@
 #include <string>
 #include <thread>
 
+#include "runtime/callproc/commands.h"
+
 namespace callproc {
 
 class Runtime;
+struct KeyCallEvent;
 
-// Applies one datagram to the runtime: ignored unless it decodes, the
-// runtime is under simulated access and the channel is below the channel
-// count. Returns true when it was applied.
+// The event a datagram carries, or nothing when it is not 166 bytes or its
+// command is unknown.
+std::optional<KeyCallEvent> keyCallEvent(std::span<const uint8_t> datagram);
+
+// Applies one datagram to the runtime on its owner thread: ignored unless it
+// decodes, the runtime is under simulated access and the channel is below
+// the channel count. Returns true when it was applied. The receiver thread
+// posts the event to the runtime's inbox instead.
 bool handleKeyCall(Runtime& rt, std::span<const uint8_t> datagram);
 
 // Whoever can reach the KeyCall port places calls and writes into the

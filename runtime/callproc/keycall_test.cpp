@@ -81,8 +81,11 @@ TEST_F(KeyCallTest, ReceiverThreadOverUdp) {
   for (const auto& d : {datagram(0, 2, "555"), datagram(0, 2, "555", 200), datagram(2, 2, "5")})
     ::sendto(fd, d.data(), d.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
   ::close(fd);
-  for (int i = 0; i < 200 && !fake_.called("CTISetKeyDtmf(2,53)"); ++i)
+  // The receiver posts to the inbox; the passes carry the events out.
+  for (int i = 0; i < 200 && !fake_.called("CTISetKeyDtmf(2,53)"); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rt_.scanPass();
+  }
   rx.stop();
   auto calls = fake_.calls();
   std::vector<std::string> keys;
@@ -131,8 +134,10 @@ TEST_F(KeyCallTest, ListensOnlyOnItsAddress) {
     // the heard one.
     if (c.unheard) sendTo(c.unheard, rx.port(), {datagram(2, 4, "1")});
     sendTo(c.heard, rx.port(), {datagram(2, 4, "2")});
-    for (int i = 0; i < 300 && !fake_.called("CTISetKeyDtmf(4,50)"); ++i)
+    for (int i = 0; i < 300 && !fake_.called("CTISetKeyDtmf(4,50)"); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      rt_.scanPass();
+    }
     rx.stop();
     EXPECT_TRUE(fake_.called("CTISetKeyDtmf(4,50)")) << c.name;
     EXPECT_FALSE(fake_.called("CTISetKeyDtmf(4,49)")) << c.name;
@@ -179,8 +184,10 @@ TEST_F(KeyCallTest, FloodOfInvalidDatagramsDoesNotDelayARealOne) {
   const auto t0 = std::chrono::steady_clock::now();
   rx.start();
   while (!fake_.called("CTISetKeyDtmf(4,35)") &&
-         std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5))
+         std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    rt_.scanPass();
+  }
   const auto took = std::chrono::steady_clock::now() - t0;
   rx.stop();
   ASSERT_TRUE(fake_.called("CTISetKeyDtmf(4,35)"));

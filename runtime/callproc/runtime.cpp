@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cerrno>
 #include <ctime>
 
@@ -64,6 +65,19 @@ class RuntimeScriptHost final : public interp::ScriptHost {
 
 }  // namespace
 
+LoadFlow readFlowForSlot(int slot, std::string path, std::string vocDir,
+                         std::function<void(int code)> done) {
+  LoadFlow c;
+  c.slot = slot;
+  c.flow = std::make_shared<interp::ParsedFlow>();
+  c.code = interp::readCompiledFlow(path, *c.flow);
+  if (c.code != interp::kLoadOk) c.flow.reset();
+  c.path = std::move(path);
+  c.vocDir = std::move(vocDir);
+  c.done = std::move(done);
+  return c;
+}
+
 std::string callIdentifier(std::chrono::system_clock::time_point now, int channel) {
   std::time_t t = std::chrono::system_clock::to_time_t(now);
   std::tm tm{};
@@ -92,8 +106,10 @@ Runtime::Runtime(cti::Cti& cti, platform::Clock& clock, TraceLog& trace)
     std::unique_lock lock(stopMu_);
     stopCv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopRequested_.load(); });
   };
+  owner_ = std::this_thread::get_id();
   for (int c = 0; c < kMaxChannels; ++c)
     chans_.regs(c).T.fill(0);
+  publish();
 }
 
 Runtime::~Runtime() {
@@ -101,11 +117,15 @@ Runtime::~Runtime() {
 }
 
 void Runtime::showIcon(int c, int icon) {
-  if (view_ && c >= 0 && c < 8) view_->setIcon(c, icon);
+  if (c < 0 || c >= kMaxChannels) return;
+  icon_[c] = icon;
+  if (view_ && c < 8) view_->setIcon(c, icon);
 }
 
 void Runtime::showStatus(int c, int status) {
-  if (view_ && c >= 0 && c < 8) view_->setStatus(c, status);
+  if (c < 0 || c >= kMaxChannels) return;
+  status_[c] = status;
+  if (view_ && c < 8) view_->setStatus(c, status);
 }
 
 StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, std::string* error) {
@@ -165,12 +185,14 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
     return StartResult::kFlowsFailed;
   }
   trace_("加载流程和流程触发设置成功");
+  publish();
   return StartResult::kRunning;
 }
 
 bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
   if (cfg.flowCount > kMaxFlowEntries) return false;
   flows_.clear();
+  flowSlots_.clear();
   bool ok = true;
   for (size_t n = 0; n < cfg.flows.size(); ++n) {
     if (stopRequested_) return false;
@@ -183,6 +205,8 @@ bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
       continue;
     }
     flows_.setFree(e.slot, false);
+    if (!std::binary_search(flowSlots_.begin(), flowSlots_.end(), e.slot))
+      flowSlots_.insert(std::upper_bound(flowSlots_.begin(), flowSlots_.end(), e.slot), e.slot);
   }
 
   std::vector<Trigger> triggers;
@@ -199,12 +223,12 @@ bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
 }
 
 void Runtime::setTriggers(std::vector<Trigger> triggers) {
-  std::lock_guard lock(triggerMu_);
+  assertOwner();
   triggers_ = std::move(triggers);
 }
 
 const Trigger* Runtime::matchTrigger(std::string_view d) const {
-  std::lock_guard lock(triggerMu_);
+  assertOwner();
   for (const Trigger& t : triggers_) {
     if (t.code == d) return &t;
     size_t x = t.code.find('X');
@@ -215,21 +239,165 @@ const Trigger* Runtime::matchTrigger(std::string_view d) const {
   return nullptr;
 }
 
-void Runtime::setPendingCaller(int c, std::string gbk) {
-  if (c < 0 || c >= kMaxChannels) return;
-  std::lock_guard lock(pendingMu_);
-  pendingCaller_[c] = std::move(gbk);
-  hasPendingCaller_[c] = true;
-}
-
 std::string Runtime::takePendingCaller(int c) {
-  std::lock_guard lock(pendingMu_);
   if (!hasPendingCaller_[c]) return {};
   hasPendingCaller_[c] = false;
   return std::move(pendingCaller_[c]);
 }
 
+void Runtime::assertOwner() const {
+  assert(owner_.load() == std::this_thread::get_id() &&
+         "the scan thread's tables are reached from another thread: post a command instead");
+}
+
+void Runtime::post(Command command) {
+  std::lock_guard lock(inboxMu_);
+  inbox_.push_back(std::move(command));
+}
+
+std::shared_ptr<const RuntimeSnapshot> Runtime::snapshot() const {
+  std::lock_guard lock(snapshotMu_);
+  return snapshot_;
+}
+
+void Runtime::drainInbox() {
+  {
+    std::lock_guard lock(inboxMu_);
+    if (inbox_.empty()) return;
+    draining_.swap(inbox_);
+  }
+  for (Command& c : draining_)
+    std::visit([this](auto& cmd) { apply(cmd); }, c);
+  draining_.clear();
+}
+
+bool Runtime::applyKeyCall(const KeyCallEvent& e) {
+  assertOwner();
+  if (callintype_ != 0 || e.channel < 0 || e.channel >= channelCount_) return false;
+  switch (e.kind) {
+    case KeyCallEvent::kBegin:
+      pendingCaller_[e.channel] = e.caller;
+      hasPendingCaller_[e.channel] = true;
+      cti_.CTISetKeyDtmf(e.channel, 'B');
+      return true;
+    case KeyCallEvent::kEnd:
+      cti_.CTISetKeyDtmf(e.channel, 'E');
+      return true;
+    case KeyCallEvent::kKey:
+      cti_.CTISetKeyDtmf(e.channel, static_cast<unsigned char>(e.key));
+      return true;
+  }
+  return false;
+}
+
+void Runtime::apply(KeyCallEvent& c) {
+  applyKeyCall(c);
+}
+
+int Runtime::installFlow(int slot, interp::ParsedFlow& flow, const std::string& path,
+                         const std::string& vocDir) {
+  const int code = interp::installParsedFlow(flows_, flow, path, platform::utf8ToGbk(vocDir), slot);
+  if (code != interp::kLoadOk) return code;
+  flows_.setFree(slot, false);
+  if (!std::binary_search(flowSlots_.begin(), flowSlots_.end(), slot))
+    flowSlots_.insert(std::upper_bound(flowSlots_.begin(), flowSlots_.end(), slot), slot);
+  return code;
+}
+
+void Runtime::apply(LoadFlow& c) {
+  int code = c.code;
+  if (code == interp::kLoadOk && !c.flow) code = interp::kLoadCannotOpen;
+  if (code == interp::kLoadOk) code = installFlow(c.slot, *c.flow, c.path, c.vocDir);
+  if (code == interp::kLoadOk) {
+    const auto st = flows_.state(
+        c.slot, flows_.state(c.slot, 0).version > flows_.state(c.slot, 1).version ? 0 : 1);
+    trace_("流程%s编号%d加载成功,版本%d", c.path.c_str(), c.slot, st.version);
+  } else {
+    trace_("流程%s编号%d加载失败", c.path.c_str(), c.slot);
+  }
+  if (c.done) c.done(code);
+}
+
+void Runtime::apply(FreeSlot& c) {
+  if (c.slot < 0 || c.slot >= interp::kFlowSlots) return;
+  flows_.setFree(c.slot, true);
+  auto it = std::lower_bound(flowSlots_.begin(), flowSlots_.end(), c.slot);
+  if (it != flowSlots_.end() && *it == c.slot) flowSlots_.erase(it);
+}
+
+void Runtime::apply(ReplaceTriggers& c) {
+  triggers_ = std::move(c.triggers);
+}
+
+void Runtime::apply(SystemSettings& c) {
+  trace_.setShow(c.messageshow != 0);
+  if (c.callintype != callintype_) {
+    callintype_ = c.callintype;
+    // Simulated access always has 8 channels; telephone access the voice
+    // box's two.
+    channelCount_ = c.callintype == 0 ? 8 : 2;
+  }
+}
+
+void Runtime::apply(LineControl& c) {
+  if (c.channel < 0 || c.channel >= channelCount_) return;
+  if (cti_.CTIGetChannelType(c.channel) != CHAN_TYPE_OUTER) return;
+  switch (c.action) {
+    case LineControl::kOffHook:
+      cti_.CTISetOutOffHook(c.channel);
+      showIcon(c.channel, kIconOffHook);
+      showStatus(c.channel, 1);
+      break;
+    case LineControl::kHangUp:
+      cti_.CTISetOutHook(c.channel);
+      break;
+    case LineControl::kDial:
+      cti_.CTISetOutOffHook(c.channel);
+      cti_.CTICallOut(c.channel, c.number.c_str());
+      break;
+  }
+}
+
+void Runtime::publish() {
+  auto snap = std::make_shared<RuntimeSnapshot>();
+  snap->pass = passes_;
+  snap->channelCount = channelCount_;
+  snap->callintype = callintype_;
+  snap->channels.resize(static_cast<size_t>(channelCount_));
+  for (int c = 0; c < channelCount_; ++c) {
+    ChannelSnapshot& ch = snap->channels[static_cast<size_t>(c)];
+    ChanRecord rec = chans_.record(c);
+    ch.kind = chans_.current(c).kind();
+    ch.blockIndex = chans_.step(c).blockIndex;
+    ch.slot = chans_.holdsBank(c) ? rec.flowSlot() : -1;
+    ch.bank = rec.bank();
+    ch.lineState = rec.lineState();
+    ch.icon = icon_[c];
+    ch.status = status_[c];
+    ch.caller = platform::gbkToUtf8(rec.callerNumber());
+  }
+  snap->flows.reserve(flowSlots_.size());
+  for (int slot : flowSlots_) {
+    FlowUsage u;
+    u.slot = slot;
+    interp::FlowTable::BankState b[2] = {flows_.state(slot, 0), flows_.state(slot, 1)};
+    for (int k = 0; k < 2; ++k) {
+      u.use[k] = b[k].useCount;
+      u.version[k] = b[k].version;
+    }
+    u.current = b[0].version > b[1].version ? 0 : 1;
+    u.path = b[u.current].path;
+    u.vocDir = platform::gbkToUtf8(b[u.current].vocDir);
+    snap->flows.push_back(std::move(u));
+  }
+  std::lock_guard lock(snapshotMu_);
+  snapshot_ = std::move(snap);
+}
+
 void Runtime::scanPass() {
+  assertOwner();
+  drainInbox();
+  ++passes_;
   for (int c = 0; c < channelCount_; ++c) {
     if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;
     if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
@@ -282,6 +450,7 @@ void Runtime::scanPass() {
     }
     watchHangup(c);
   }
+  publish();
 }
 
 void Runtime::watchHangup(int c) {
@@ -426,6 +595,7 @@ void Runtime::resetChannel(int c) {
 void Runtime::startScanThread() {
   if (running_.exchange(true)) return;
   scanThread_ = std::thread([this] {
+    owner_ = std::this_thread::get_id();
     trace_("ivr流程解释线程开始执行");
     for (int c = 0; c < channelCount_; ++c) {
       int type = cti_.CTIGetChannelType(c);
@@ -473,7 +643,10 @@ void Runtime::requestStop() {
 
 void Runtime::stop() {
   running_ = false;
-  if (scanThread_.joinable()) scanThread_.join();
+  if (scanThread_.joinable()) {
+    scanThread_.join();
+    owner_ = std::this_thread::get_id();
+  }
 }
 
 }  // namespace callproc

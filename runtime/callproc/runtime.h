@@ -15,6 +15,7 @@
 
 #include "platform/ticks.h"
 #include "runtime/callproc/channels.h"
+#include "runtime/callproc/commands.h"
 #include "runtime/callproc/config.h"
 #include "runtime/callproc/trace.h"
 #include "runtime/cti/cti.h"
@@ -36,11 +37,6 @@ class ChannelView {
 
 // Status texts of the channel panel, by index.
 extern const char* const kStatusTexts[7];
-
-struct Trigger {
-  std::string code;  // GBK, at most 19 bytes
-  int slot = -1;
-};
 
 enum class StartResult {
   kRunning,         // flows loaded; KeyCall socket and scan thread may start
@@ -66,7 +62,21 @@ class Runtime {
   // The first trigger whose access code matches the dialled number, or null.
   const Trigger* matchTrigger(std::string_view dialled) const;
 
-  // One pass over every channel.
+  // ---- any thread
+  // Hands a command to the scan thread; it is carried out at the start of
+  // the next pass, in the order posted.
+  void post(Command command);
+  // What the last pass left: channels, their panel icons and texts, and the
+  // usage of every flow slot holding a flow. Never null after start().
+  std::shared_ptr<const RuntimeSnapshot> snapshot() const;
+  // The channel count and access mode as last set (for checks before
+  // posting; the pass checks again).
+  int publishedChannelCount() const { return channelCount_; }
+  int publishedCallInType() const { return callintype_; }
+
+  // ---- the owner thread: the thread that made the runtime, the scan
+  // thread while it runs, and the thread that stopped it afterwards.
+  // One pass over every channel, after the inbox is drained.
   void scanPass();
   // Scan thread start-up lines and channel preparation, then passes every
   // 50 ms until stop().
@@ -81,22 +91,41 @@ class Runtime {
   void gotoBlock(int c, int b);
   void resetChannel(int c);
 
-  // KeyCall: remember the caller number of a simulated call on channel c;
-  // the scan thread stores it in the channel record when the call arrives.
-  void setPendingCaller(int c, std::string gbk);
+  // A simulated caller's event: under simulated access, for a channel below
+  // the channel count, the caller number is kept for the call and the event
+  // reaches the line (CTISetKeyDtmf). False when it was ignored.
+  bool applyKeyCall(const KeyCallEvent& e);
 
   int channelCount() const { return channelCount_; }
   int callInType() const { return callintype_; }
-  ChannelTables& channels() { return chans_; }
-  interp::FlowTable& flows() { return flows_; }
+  ChannelTables& channels() {
+    assertOwner();
+    return chans_;
+  }
+  interp::FlowTable& flows() {
+    assertOwner();
+    return flows_;
+  }
   TraceLog& trace() { return trace_; }
-  cti::Cti& cti() { return cti_; }
+  cti::Cti& cti() {
+    assertOwner();
+    return cti_;
+  }
   platform::Clock& clock() { return clock_; }
   // The database the flows' script commands use; null until it is open.
-  ChannelDatabases* channelDatabases() { return channelDbs_.get(); }
-  Database* database() { return db_.get(); }
+  ChannelDatabases* channelDatabases() {
+    assertOwner();
+    return channelDbs_.get();
+  }
+  Database* database() {
+    assertOwner();
+    return db_.get();
+  }
   // Channel c's prepared SQL text (GBK), kept from call to call.
-  std::string& preparedSql(int c) { return preparedSql_[c]; }
+  std::string& preparedSql(int c) {
+    assertOwner();
+    return preparedSql_[c];
+  }
   void setView(ChannelView* v) { view_ = v; }
   // Channel panel: icon (0 idle, 1 off-hook) and status text index.
   void showIcon(int c, int icon);
@@ -117,6 +146,20 @@ class Runtime {
   }
 
  private:
+  // Debug builds check that the scan thread's state is reached only from
+  // its owner.
+  void assertOwner() const;
+  void drainInbox();
+  void apply(KeyCallEvent& c);
+  void apply(LoadFlow& c);
+  void apply(FreeSlot& c);
+  void apply(ReplaceTriggers& c);
+  void apply(SystemSettings& c);
+  void apply(LineControl& c);
+  // Fills a bank of the slot with a parsed flow by the two-bank rule.
+  int installFlow(int slot, interp::ParsedFlow& flow, const std::string& path,
+                  const std::string& vocDir);
+  void publish();
   void waitForCall(int c);
   void delayedHangup(int c);
   void startBlock(int c);
@@ -132,22 +175,30 @@ class Runtime {
   std::string workDir_;
   std::function<void(int)> sleep_;
 
-  int channelCount_ = 0;
-  int callintype_ = 1;
+  std::atomic<int> channelCount_{0};
+  std::atomic<int> callintype_{1};
+  std::atomic<std::thread::id> owner_;
   uint32_t hangupLimitMs_ = 60000;
   std::array<bool, kMaxChannels> hungUpSeen_{};      // the caller's hang-up is being timed
   std::array<uint32_t, kMaxChannels> hungUpTick_{};  // when it was first seen
   ChannelTables chans_;
   interp::FlowTable flows_;
   std::vector<Trigger> triggers_;
-  mutable std::mutex triggerMu_;
+  std::vector<int> flowSlots_;  // slots holding a configured flow, sorted
   std::unique_ptr<Database> db_;
   std::unique_ptr<ChannelDatabases> channelDbs_;
   std::array<std::string, kMaxChannels> preparedSql_;
 
-  std::mutex pendingMu_;
   std::array<std::string, kMaxChannels> pendingCaller_;
   std::array<bool, kMaxChannels> hasPendingCaller_{};
+  std::array<int, kMaxChannels> icon_{};
+  std::array<int, kMaxChannels> status_{};
+
+  std::mutex inboxMu_;
+  std::vector<Command> inbox_, draining_;
+  uint64_t passes_ = 0;
+  mutable std::mutex snapshotMu_;
+  std::shared_ptr<const RuntimeSnapshot> snapshot_;
 
   std::atomic<bool> running_{false};
   std::atomic<bool> stopRequested_{false};
@@ -155,6 +206,11 @@ class Runtime {
   std::condition_variable stopCv_;
   std::thread scanThread_;
 };
+
+// Reads and parses a compiled flow file on the calling thread, off the scan
+// pass, into a command that fills a bank of `slot` when the pass takes it.
+LoadFlow readFlowForSlot(int slot, std::string path, std::string vocDir,
+                         std::function<void(int code)> done = {});
 
 // The call identifier: local time and channel as "%4d%02d%02d%02d%02d%02d%02d".
 std::string callIdentifier(std::chrono::system_clock::time_point now, int channel);

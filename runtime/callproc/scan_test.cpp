@@ -35,8 +35,8 @@ TEST_F(ScanTest, StartUpUnderSimulatedAccess) {
 TEST_F(ScanTest, AnswersAndRunsTheStartBlock) {
   ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}}),
             StartResult::kRunning);
-  rt_.setPendingCaller(2, "13900001111");
-  fake_.ring(2);
+  // A simulated caller's call arrives through the inbox.
+  rt_.post(KeyCallEvent{2, KeyCallEvent::kBegin, "13900001111"});
   sink_.clear();
   rt_.scanPass();
   EXPECT_EQ(sink_.texts(),

@@ -189,6 +189,36 @@ LoadCode readFlowFile(const std::string& linuxPath, std::vector<uint8_t>& bytes,
   return kLoadOk;
 }
 
+LoadCode readCompiledFlow(const std::string& path, ParsedFlow& out) {
+  std::vector<uint8_t> bytes;
+  if (readFlowFile(platform::openableUtf8Path(path), bytes) != kLoadOk) return kLoadCannotOpen;
+  if (!knownMagic(bytes)) return kLoadBadMagic;
+  return parseCompiledFlow(bytes, out);
+}
+
+LoadCode installParsedFlow(FlowTable& table, ParsedFlow& parsed, const std::string& path,
+                           const std::string& vocDir, int slot) {
+  if (slot < 0 || slot >= kFlowSlots) return kLoadSlotOutOfRange;
+  std::lock_guard lock(table.mutex());
+  FlowSlot& s = table.slotLocked(slot);
+  int k = s.banks[0].useCount == 0 ? 0 : s.banks[1].useCount == 0 ? 1 : -1;
+  if (k < 0) return kLoadBothBanksInUse;
+  FlowBank& b = s.banks[k];
+  b.loaded = 0;
+  releaseBank(b);
+  b.blocks = std::move(parsed.blocks);
+  b.vocDir = vocDir;
+  b.path = path;
+  b.pool = parsed.pool;
+  b.version = s.banks[1 - k].version + 1;
+  b.blockCount = static_cast<int32_t>(b.blocks.size());
+  b.useCount = 0;
+  b.loaded = 1;
+  s.banks[0].free = 0;
+  s.banks[1].free = 0;
+  return kLoadOk;
+}
+
 LoadCode loadCompiledFlow(FlowTable& table, const std::string& path, const std::string& vocDir,
                           int slot) {
   std::vector<uint8_t> bytes;
@@ -207,25 +237,7 @@ LoadCode loadCompiledFlow(FlowTable& table, const std::string& path, const std::
   ParsedFlow parsed;
   LoadCode code = parseCompiledFlow(bytes, parsed);
   if (code != kLoadOk) return code;
-
-  std::lock_guard lock(table.mutex());
-  FlowSlot& s = table.slotLocked(slot);
-  int k = s.banks[0].useCount == 0 ? 0 : s.banks[1].useCount == 0 ? 1 : -1;
-  if (k < 0) return kLoadBothBanksInUse;  // a call took the last free bank meanwhile
-  FlowBank& b = s.banks[k];
-  b.loaded = 0;
-  releaseBank(b);
-  b.blocks = std::move(parsed.blocks);
-  b.vocDir = vocDir;
-  b.path = path;
-  b.pool = parsed.pool;
-  b.version = s.banks[1 - k].version + 1;
-  b.blockCount = static_cast<int32_t>(b.blocks.size());
-  b.useCount = 0;
-  b.loaded = 1;
-  s.banks[0].free = 0;
-  s.banks[1].free = 0;
-  return kLoadOk;
+  return installParsedFlow(table, parsed, path, vocDir, slot);
 }
 
 }  // namespace interp

@@ -48,6 +48,14 @@ inline constexpr uint64_t kMaxFlowFileBytes = 256u << 20;
 LoadCode readFlowFile(const std::string& linuxPath, std::vector<uint8_t>& bytes,
                       std::string* why = nullptr);
 
+// The two halves of a load, for loading beside running calls: reading and
+// parsing (codes 5, 2, 3), which may wait on the disk and runs off the scan
+// pass, and filling a bank of `slot` by the two-bank rule (codes 4, 1), which
+// the scan thread does.
+LoadCode readCompiledFlow(const std::string& path, ParsedFlow& out);
+LoadCode installParsedFlow(FlowTable& table, ParsedFlow& flow, const std::string& path,
+                           const std::string& vocDir, int slot);
+
 // Loads `path` into a bank of `slot`: bank 0 when its use count is 0, else
 // bank 1 when its use count is 0, else kLoadBothBanksInUse. The loaded bank's
 // version is the other bank's + 1. A failed load changes nothing. `path` may

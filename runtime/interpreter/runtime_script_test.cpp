@@ -31,8 +31,7 @@ class RuntimeScriptTest : public testing::RuntimeFixture {
   }
   void call(const std::string& path, int c = 2) {
     ASSERT_EQ(startWith({{0, path, "voc"}}, {{"8888", 0}}), StartResult::kRunning);
-    rt_.setPendingCaller(c, "13900001111");
-    fake_.ring(c);
+    rt_.post(KeyCallEvent{c, KeyCallEvent::kBegin, "13900001111"});
     passes(2);  // answer, start block
     sink_.clear();
   }
