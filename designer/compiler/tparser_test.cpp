@@ -202,10 +202,9 @@ TEST(TParser, CollectsEachExitNameOnce) {
   ASSERT_EQ(early.parser.records().size(), 1u);  // the lines before the error
 }
 
-TEST(TParser, AllCompilersShareOnePool) {
-  cpl::StringPool& pool = sharedStringPool();
-  pool.clear();
-  TParser first, second;
+TEST(TParser, CompilersOfOneFileShareItsPool) {
+  cpl::StringPool pool;
+  TParser first(pool), second(pool);
   first.setSource({"set s1, \"ab\""});
   second.setSource({"set s1, \"ab\""});
   ASSERT_TRUE(first.compile());
@@ -220,7 +219,35 @@ TEST(TParser, AllCompilersShareOnePool) {
   ASSERT_TRUE(second.compile());
   EXPECT_EQ(second.records().size(), 1u);
   EXPECT_EQ(pool.used(), 4);
-  pool.clear();
+}
+
+TEST(TParser, ASyntaxCheckUsesAPoolOfItsOwn) {
+  // 3000 bytes of strings: a second compile into one pool overflows it, but
+  // checking the script again and again in the editor never does.
+  std::string script;
+  for (int i = 0; i < 12; ++i)
+    script += "set s1, \"" + std::string(250, static_cast<char>('a' + i)) + "\"\n";
+  TParser check;
+  check.setSource(splitLines(script));
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(check.compile()) << round << ": " << check.error().text;
+    EXPECT_EQ(check.pool().used(), 3000);
+    EXPECT_EQ(check.records()[11].record.bytes(),
+              testing::expectedRecord(4, "6:0401 8:0700 10:ref(2750,250)", 11));
+  }
+  // Fresh checkers do not share anything either.
+  TParser other;
+  other.setSource(splitLines(script));
+  ASSERT_TRUE(other.compile());
+  EXPECT_NE(&other.pool(), &check.pool());
+
+  cpl::StringPool file;
+  TParser a(file), b(file);
+  a.setSource(splitLines(script));
+  b.setSource(splitLines(script));
+  ASSERT_TRUE(a.compile());
+  EXPECT_FALSE(b.compile());
+  EXPECT_NE(b.error().text.find("字符串常量区溢出"), std::string::npos);
 }
 
 TEST(TParser, APoolOverflowIsAnErrorOnTheLineThatNeedsTheString) {
@@ -234,6 +261,14 @@ TEST(TParser, APoolOverflowIsAnErrorOnTheLineThatNeedsTheString) {
   EXPECT_FALSE(over.ok);
   EXPECT_EQ(over.parser.error().text, "[2行;9列]错误的ID\"x\",字符串常量区溢出");
   EXPECT_EQ(over.pool.used(), cpl::kPoolSize);
+
+  // An empty constant in a full pool would point just past it.
+  Compiled empty(big + "\n" + fill + "\nset s3, \"\"");
+  EXPECT_FALSE(empty.ok);
+  EXPECT_NE(empty.parser.error().text.find("字符串常量区溢出"), std::string::npos)
+      << empty.parser.error().text;
+  Compiled roomy(big + "\nset s3, \"\"");
+  ASSERT_TRUE(roomy.ok) << roomy.parser.error().text;
 }
 
 TEST(TParser, WithoutAnEditorTheBoxGoesToTheSink) {
