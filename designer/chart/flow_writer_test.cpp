@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "designer/chart/project_file.h"
 #include "designer/chart/test_bytes.h"
 #include "flowfile/blockrecords.h"
 #include "flowfile/bytes.h"
@@ -211,6 +212,13 @@ TEST(FlowWriter, CompileCommand) {
   ASSERT_EQ(box.shown.size(), 1u);
   EXPECT_EQ(box.shown[0].rfind("错误|", 0), 0u);
   EXPECT_EQ(fs::file_size(dir / "b.cpl"), 16u);
+  // The project is saved after a failed compile too.
+  EXPECT_FALSE(c.modified());
+  {
+    Chart saved;
+    ASSERT_TRUE(loadProjectFile(saved, (dir / "b.src").string()).ok());
+    EXPECT_EQ(saveProject(saved), saveProject(c));
+  }
 
   // A compiled file that cannot be written is not a success.
   c.setFileName((dir / "no" / "c.src").string());

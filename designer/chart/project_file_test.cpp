@@ -298,6 +298,70 @@ TEST(ProjectFile, UnknownKindsAndStrayIndices) {
   }
 }
 
+// The drawn connections say where exits lead; a file whose exit slots and
+// connections disagree is read into one truth.
+TEST(ProjectFile, ExitSlotsAndConnectionsBecomeOneTruth) {
+  const auto bytes = Bytes()
+                         .raw("1000")
+                         .i32(3)
+                         .i16(6)
+                         .i32(2)  // start -> 2, but drawn to 1
+                         .i32(100)
+                         .i32(100)
+                         .i16(47)
+                         .u8(0)
+                         .u8(0)
+                         .i32(2)  // exit 0 -> 2 without a drawn line
+                         .i32(kNone)
+                         .i32(100)
+                         .i32(200)
+                         .i16(47)
+                         .u8(0)
+                         .u8(0)
+                         .i32(0)  // exit 0 -> the start block, undrawn
+                         .i32(7)  // exit 1 -> a block that is not there
+                         .i32(300)
+                         .i32(200)
+                         .i32(2)  // two connections from the start exit
+                         .i32(2)
+                         .i32(0)
+                         .i32(1)
+                         .i32(0)
+                         .i32(1)
+                         .i32(1)
+                         .i32(2)
+                         .i32(2)
+                         .i32(2)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .u8(1)
+                         .u8(1)
+                         .u8(1)
+                         .v;
+  Chart c;
+  const LoadResult r = loadProject(c, bytes, "t.src");
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(c.exitTarget(0, 0), 1);  // the first drawn line wins
+  EXPECT_EQ(c.exitTarget(1, 0), 2);  // a saved target keeps leading there
+  EXPECT_EQ(c.exitTarget(2, 0), 0);
+  EXPECT_EQ(c.exitTarget(2, 1), NO_TARGET);
+  EXPECT_EQ(r.drawnForTargets, 2);
+  ASSERT_EQ(c.connectCount(), 3);
+  EXPECT_EQ(c.connection(1).points, (std::vector<TMYPoint>{{106, 232}, {306, 194}}));
+  EXPECT_EQ(c.connection(2).points, (std::vector<TMYPoint>{{306, 232}, {106, 94}}));
+  // Saved again, the file says one thing, and reads back to the same bytes.
+  const auto saved = saveProject(c);
+  Chart again;
+  const LoadResult r2 = loadProject(again, saved, "t.src");
+  EXPECT_EQ(r2.drawnForTargets, 0);
+  EXPECT_EQ(saveProject(again), saved);
+}
+
 TEST(ProjectFile, Files) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("chart_project_test_" + std::to_string(::getpid()));
