@@ -17,6 +17,7 @@
 #include "designer/compiler/tparser.h"
 #include "flowfile/blockrecords.h"
 #include "flowfile/bytes.h"
+#include "flowfile/operands.h"
 #include "platform/gbk.h"
 
 using namespace chart;
@@ -31,19 +32,15 @@ Chart flow;
 struct Edit {
   explicit Edit(int block) : b(block), record(flow.block(block).record) {}
   ~Edit() { flow.setRecord(b, record); }
-  void text(int at, const std::string& utf8) {
-    const std::string gbk = platform::utf8ToGbk(utf8);
-    std::memcpy(&record[at], gbk.data(), gbk.size());
+  // A string constant in a text-or-number operand.
+  void nameConst(int at, const std::string& utf8) {
+    writeTextOrNumber(record, at, RecordOperand::str(platform::utf8ToGbk(utf8)));
   }
-  // A text operand (text-or-number or text of n) holding a string constant.
-  void textConst(int at, const std::string& utf8) {
-    record[at] = kOpStr;
-    text(at + 2, utf8);
+  // A string constant in a text operand of `size`.
+  void textConst(int at, int size, const std::string& utf8) {
+    writeText(record, at, size, RecordOperand::str(platform::utf8ToGbk(utf8)));
   }
-  void number(int at, int32_t v) {
-    record[at] = kOpInt;
-    putI32(record, at + 2, v);
-  }
+  void number(int at, int32_t v) { writeNumber(record, at, RecordOperand::integer(v)); }
   int b;
   std::vector<uint8_t> record;
 };
@@ -102,9 +99,9 @@ int main(int argc, char** argv) {
   const int welcome = place(kKindPlayVoice, 100, 180, "欢迎语,按#跳过");
   {
     Edit e(welcome);
-    e.textConst(PlayVoiceRecord::kVoiceFile, "welcome.voc");
+    e.nameConst(PlayVoiceRecord::kVoiceFile, "welcome.voc");
     e.number(PlayVoiceRecord::kVoiceType, 0);
-    e.textConst(PlayVoiceRecord::kInterruptKeys, "#");
+    e.textConst(PlayVoiceRecord::kInterruptKeys, PlayVoiceRecord::kInterruptKeysSize, "#");
     e.record[PlayVoiceRecord::kPlayChannel] = kOpSys;
     e.record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
   }
@@ -112,7 +109,7 @@ int main(int argc, char** argv) {
   const int menu = place(kKindDigit, 100, 260, "主菜单:1输入号码,2留言");
   {
     Edit e(menu);
-    e.textConst(DigitRecord::kPrompt, "menu.voc");
+    e.nameConst(DigitRecord::kPrompt, "menu.voc");
     e.number(DigitRecord::kVoiceType, 0);
     e.number(DigitRecord::kReplays, 2);
     e.number(DigitRecord::kWaitAfter, 5000);
@@ -121,12 +118,11 @@ int main(int argc, char** argv) {
   const int input = place(kKindInput, 100, 380, "输入四位号码到S1");
   {
     Edit e(input);
-    e.textConst(InputRecord::kPrompt, "input.voc");
+    e.nameConst(InputRecord::kPrompt, "input.voc");
     e.number(InputRecord::kVoiceType, 0);
     e.number(InputRecord::kDigitCount, 4);
-    e.record[InputRecord::kEndKey] = kOpStr;
-    e.text(InputRecord::kEndKey + 2, "#");
-    e.record[InputRecord::kDigitsVar] = 1;
+    e.textConst(InputRecord::kEndKey, 1, "#");
+    writeRegisterByte(e.record, InputRecord::kDigitsVar, 1);
     e.number(InputRecord::kRepeat, 1);
     e.number(InputRecord::kDigitWait, 5000);
   }
@@ -167,8 +163,8 @@ int main(int argc, char** argv) {
   const int record = place(kKindRecord, 400, 380, "留言,按#结束");
   {
     Edit e(record);
-    e.textConst(RecordRecord::kFile, "msg.voc");
-    e.textConst(RecordRecord::kStopKeys, "#");
+    e.textConst(RecordRecord::kFile, RecordRecord::kFileSize, "msg.voc");
+    e.textConst(RecordRecord::kStopKeys, RecordRecord::kStopKeysSize, "#");
     e.number(RecordRecord::kLength, 30);
   }
 
@@ -176,16 +172,16 @@ int main(int argc, char** argv) {
   {
     Edit e(speak);
     e.number(PlayTtsRecord::kPlayType, 3);
-    e.record[PlayTtsRecord::kContent] = kOpS;
-    e.record[PlayTtsRecord::kContent + 1] = 1;
+    writeText(e.record, PlayTtsRecord::kContent, PlayTtsRecord::kContentSize,
+              RecordOperand::sReg(1));
   }
 
   const int bye = place(kKindPlayVoice, 400, 640, "再见");
   {
     Edit e(bye);
-    e.textConst(PlayVoiceRecord::kVoiceFile, "bye.voc");
+    e.nameConst(PlayVoiceRecord::kVoiceFile, "bye.voc");
     e.number(PlayVoiceRecord::kVoiceType, 0);
-    e.textConst(PlayVoiceRecord::kInterruptKeys, "N");
+    e.textConst(PlayVoiceRecord::kInterruptKeys, PlayVoiceRecord::kInterruptKeysSize, "N");
     e.record[PlayVoiceRecord::kPlayChannel] = kOpSys;
     e.record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
   }
