@@ -295,8 +295,10 @@ struct ChartChange {
     kModified,  // only the modified flag or the file name changed
   };
   What what;
-  std::vector<int> blocks;       // the blocks concerned, indices after the change
-  std::vector<int> connections;  // likewise for connections
+  // The blocks and connections concerned, numbered as after the change;
+  // for kDeleted, as they were numbered before it.
+  std::vector<int> blocks;
+  std::vector<int> connections;
 };
 
 class ChartObserver {
