@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "designer/compiler/test_util.h"
+#include "platform/gbk.h"
 
 namespace compiler {
 namespace {
@@ -304,6 +305,30 @@ TEST(TParser, WritesTheRecordsBackToBack) {
   const auto code = c.parser.instructions();
   ASSERT_EQ(code.size(), 3u);
   EXPECT_EQ(code[2].bytes(), c.parser.records()[2].record.bytes());
+}
+
+// The compiler counts GBK bytes with CR LF between lines; the editor
+// counts characters with one break between lines.
+TEST(EditorSelection, FromBytesToCharacters) {
+  const std::string chinese = platform::utf8ToGbk("中文");  // 4 bytes, 2 characters
+  const struct {
+    std::vector<std::string> lines;
+    Selection gbk, editor;
+  } rows[] = {
+      {{"stop", "push x"}, {11, 1}, {10, 1}},
+      {{"set s1, \"" + chinese + "\" x"}, {15, 1}, {13, 1}},
+      {{"// " + chinese, "push " + chinese}, {14, 4}, {11, 2}},
+      {{"stop", "", "// c", "set i1"}, {20, 1}, {17, 0}},  // past the line's end
+      {{"// " + chinese, "x"}, {8, 1}, {5, 1}},            // in the line break
+      {{"stop"}, {100, 5}, {4, 0}},                        // past the text's end
+      {{"stop"}, {1, -3}, {1, 0}},
+      {{}, {3, 1}, {0, 0}},
+  };
+  for (const auto& r : rows) {
+    const Selection got = editorSelection(r.lines, r.gbk);
+    EXPECT_EQ(got.start, r.editor.start) << r.gbk.start;
+    EXPECT_EQ(got.length, r.editor.length) << r.gbk.start;
+  }
 }
 
 TEST(SplitLines, SplitsAtLineFeedsAndDropsTheCarriageReturn) {
