@@ -97,9 +97,8 @@ int compileScript(std::span<char* const> args) {
   // Scripts are GBK inside; a file that is not UTF-8 is taken as GBK already.
   if (platform::isValidUtf8(text)) text = platform::utf8ToGbk(text);
 
-  cpl::StringPool& pool = compiler::sharedStringPool();
-  pool.clear();
-  compiler::TParser parser;
+  cpl::StringPool pool;
+  compiler::TParser parser(pool);
   parser.setSource(compiler::splitLines(text));
   if (!parser.compile()) {
     std::fprintf(stderr, "%s\n", parser.error().text.c_str());

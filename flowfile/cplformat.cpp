@@ -63,7 +63,8 @@ int StringPool::used() const {
 
 std::optional<PoolRef> StringPool::append(std::string_view text) {
   const int at = used();
-  if (text.size() > static_cast<size_t>(kPoolSize - at)) return std::nullopt;
+  // A full pool has no offset left inside it, even for an empty text.
+  if (at >= kPoolSize || text.size() > static_cast<size_t>(kPoolSize - at)) return std::nullopt;
   std::memcpy(bytes_.data() + at, text.data(), text.size());
   return PoolRef{static_cast<uint16_t>(at), static_cast<uint16_t>(text.size())};
 }

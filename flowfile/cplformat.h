@@ -388,7 +388,8 @@ class StringPool {
   StringPool() { clear(); }
   void clear() { bytes_.fill(0); }
   // Appends `text` after the current contents (up to the first zero byte).
-  // Refuses (nullopt) when the new total would exceed the pool.
+  // Refuses (nullopt) when the new total would exceed the pool, and when the
+  // pool is full, since no offset inside it is left even for an empty text.
   std::optional<PoolRef> append(std::string_view text);
   // The bytes at `ref`: at most 256, at most its length, never past the pool's end.
   std::string extract(PoolRef ref) const;

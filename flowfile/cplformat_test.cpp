@@ -106,7 +106,10 @@ TEST(StringPool, AppendsWithoutSeparatorsAndRefusesOverflow) {
   EXPECT_TRUE(pool.append("y"));
   EXPECT_EQ(pool.used(), kPoolSize);
   EXPECT_FALSE(pool.append("z"));
+  // Not even an empty text: its offset would lie just past the pool.
+  EXPECT_FALSE(pool.append(""));
   pool.clear();
+  EXPECT_EQ(pool.append("")->offset, 0);
   EXPECT_EQ(pool.used(), 0);
 }
 

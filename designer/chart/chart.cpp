@@ -9,6 +9,18 @@
 
 namespace chart {
 
+namespace {
+
+// Undo keeps this many steps; older ones are forgotten first.
+constexpr size_t kMaxSteps = 500;
+
+template <class... F>
+struct Overload : F... {
+  using F::operator()...;
+};
+
+}  // namespace
+
 const std::string& defaultExitName() {
   static const std::string name = platform::utf8ToGbk("缺省出口");
   return name;
@@ -21,8 +33,8 @@ const std::string& hangupExitName() {
 // ---- GELE --------------------------------------------------------------------
 
 GELE::GELE(int k, int exitCount) : kind(k), image("CMD" + std::to_string(k)) {
-  // All zero but the kind: the exit slots are filled from the exits when
-  // the record is saved or compiled.
+  // All zero but the kind: the exit slots are filled from the connections
+  // when the record is saved or compiled.
   if (const cpl::KindInfo* info = cpl::findKind(k); info && info->sectionSize > 0) {
     record.assign(info->sectionSize, 0);
     cpl::putI16(record, 0, static_cast<int16_t>(k));
@@ -34,7 +46,7 @@ GELE::GELE(int k, int exitCount) : kind(k), image("CMD" + std::to_string(k)) {
 }
 
 int GELE::hitTest(int x, int y, TMYPoint* anchor) const {
-  for (int i = 0; i < static_cast<int>(exits.size()); ++i) {
+  for (int i = 0; i < exitCount(); ++i) {
     const int x0 = left + kExitPitch * i;
     if (x0 < x && x < x0 + kExitPitch && top + kBlockHeight < y &&
         y < top + kBlockHeight + kExitHeight) {
@@ -49,34 +61,27 @@ int GELE::hitTest(int x, int y, TMYPoint* anchor) const {
   return -1;
 }
 
-std::vector<uint8_t> GELE::recordWithExits() const {
-  std::vector<uint8_t> r = record;
-  for (int i = 0; i < static_cast<int>(exits.size()); ++i)
-    cpl::setExit(r, i, exits[i].target);
-  return r;
-}
-
 GCMD_DTC_SCRIPT::GCMD_DTC_SCRIPT() : GELE(cpl::kKindScript, 0) {
-  exits = {TMyOut{defaultExitName(), NO_TARGET, 1}, TMyOut{hangupExitName(), NO_TARGET, 1}};
+  exits = {TMyOut{defaultExitName(), 1}, TMyOut{hangupExitName(), 1}};
   exitImages = {"SCRIPT_DEFAULT", "SCRIPT_HOOK"};
 }
 
-int GCMD_DTC_SCRIPT::mergeExit(std::string_view name, int32_t target) {
-  for (int i = 0; i < static_cast<int>(exits.size()); ++i) {
-    if (exits[i].name != name) continue;
-    if (name == defaultExitName()) exits[i].target = target;
+int GCMD_DTC_SCRIPT::mergeExit(std::string_view name, bool* appended) {
+  if (appended) *appended = false;
+  if (const int i = findExit(name); i >= 0) {
     exits[i].used = 1;
     return i;
   }
-  exits.push_back(TMyOut{std::string(name), target, 1});
+  exits.push_back(TMyOut{std::string(name), 1});
   exitImages.push_back("SCRIPT_OUT");
-  return static_cast<int>(exits.size()) - 1;
+  if (appended) *appended = true;
+  return exitCount() - 1;
 }
 
-int32_t GCMD_DTC_SCRIPT::lookupExit(std::string_view name) const {
-  for (const TMyOut& e : exits)
-    if (e.name == name) return e.target;
-  return NO_TARGET;
+int GCMD_DTC_SCRIPT::findExit(std::string_view name) const {
+  for (int i = 0; i < exitCount(); ++i)
+    if (exits[i].name == name) return i;
+  return -1;
 }
 
 std::unique_ptr<GELE> createBlock(int kind) {
@@ -116,62 +121,88 @@ std::unique_ptr<GELE> createBlock(int kind) {
   }
 }
 
-// ---- Chart -------------------------------------------------------------------
+std::unique_ptr<GELE> cloneBlock(const GELE& b) {
+  std::unique_ptr<GELE> c = createBlock(b.kind);
+  static_cast<GELE&>(*c) = b;
+  if (b.isScript())
+    static_cast<GCMD_DTC_SCRIPT&>(*c).script = static_cast<const GCMD_DTC_SCRIPT&>(b).script;
+  return c;
+}
+
+std::vector<uint8_t> recordWithExits(const GELE& b, const std::vector<int32_t>& targets) {
+  std::vector<uint8_t> r = b.record;
+  if (r.size() >= 2) cpl::putI16(r, 0, static_cast<int16_t>(b.kind));
+  for (int i = 0; i < static_cast<int>(targets.size()); ++i)
+    cpl::setExit(r, i, targets[i]);
+  return r;
+}
+
+// ---- Chart: reading ----------------------------------------------------------
 
 Chart::Chart() {
   reset();
 }
 
-void Chart::clear() {
-  blocks.clear();
-  connects.clear();
-  current = -1;
-  selectedConnect = -1;
-  selectedCount = 0;
+void Chart::addObserver(ChartObserver* o) {
+  if (o && std::find(observers_.begin(), observers_.end(), o) == observers_.end())
+    observers_.push_back(o);
 }
 
-void Chart::reset() {
-  clear();
-  addBlock(cpl::kKindStart, kStartLeft, kStartTop);
-  fileName = kUntitled;
-  modified = false;
-  tool = kSelectTool;
+void Chart::removeObserver(ChartObserver* o) {
+  std::erase(observers_, o);
 }
 
-void Chart::show(std::string_view text) {
-  if (sink_) sink_->show(kEditorCaption, text);
+int Chart::blockIndexOf(uint32_t id) const {
+  for (int i = 0; i < blockCount(); ++i)
+    if (id != 0 && block(i).id == id) return i;
+  return -1;
 }
 
-int Chart::addBlock(int kind, int32_t left, int32_t top) {
-  if (kind == cpl::kKindStart)
-    for (const auto& b : blocks)
-      if (b->kind == cpl::kKindStart) return -1;
-  std::unique_ptr<GELE> b = createBlock(kind);
-  if (!b) return -1;
-  b->move(left, top);
-  deselectAll();
-  const int i = appendBlock(std::move(b));
-  selectedCount = 1;
-  return i;
+int Chart::connectionIndexOf(uint32_t id) const {
+  for (int i = 0; i < connectCount(); ++i)
+    if (id != 0 && doc_.connects[i].id == id) return i;
+  return -1;
 }
 
-int Chart::appendBlock(std::unique_ptr<GELE> b) {
-  blocks.push_back(std::move(b));
-  return blockCount() - 1;
+int Chart::connectFrom(int source, int exit) const {
+  for (int i = 0; i < connectCount(); ++i)
+    if (doc_.connects[i].source == source && doc_.connects[i].exit == exit) return i;
+  return -1;
+}
+
+int32_t Chart::exitTarget(int source, int exit) const {
+  const int k = connectFrom(source, exit);
+  return k < 0 ? NO_TARGET : doc_.connects[k].target;
+}
+
+std::vector<int32_t> Chart::exitTargets(int source) const {
+  std::vector<int32_t> t;
+  if (!validBlock(source)) return t;
+  for (int e = 0; e < block(source).exitCount(); ++e)
+    t.push_back(exitTarget(source, e));
+  return t;
+}
+
+int32_t Chart::lookupExit(int b, std::string_view name) const {
+  if (!validBlock(b)) return NO_TARGET;
+  const auto& exits = block(b).exits;
+  for (int i = 0; i < static_cast<int>(exits.size()); ++i)
+    if (exits[i].name == name) return exitTarget(b, i);
+  return NO_TARGET;
 }
 
 int Chart::findBlock(int x, int y) const {
   for (int i = 0; i < blockCount(); ++i)
-    if (blocks[i]->bodyContains(x, y)) return i;
+    if (block(i).bodyContains(x, y)) return i;
   for (int i = 0; i < blockCount(); ++i)
-    if (blocks[i]->hitTest(x, y) != -1) return i;
+    if (block(i).hitTest(x, y) != -1) return i;
   return -1;
 }
 
-int Chart::findConnect(int x, int y) const {
-  for (int i = 0; i < static_cast<int>(connects.size()); ++i) {
-    const TConnect& c = connects[i];
-    if (c.selected) continue;
+int Chart::findConnect(int x, int y, uint32_t skip) const {
+  for (int i = 0; i < connectCount(); ++i) {
+    const TConnect& c = doc_.connects[i];
+    if (skip != 0 && c.id == skip) continue;
     const auto& p = c.points;
     for (size_t k = 1; k + 1 < p.size(); ++k)
       if (std::abs(p[k].x - x) <= 4 && std::abs(p[k].y - y) <= 4) return i;
@@ -181,69 +212,88 @@ int Chart::findConnect(int x, int y) const {
   return -1;
 }
 
-Hover Chart::hoverAt(int x, int y) const {
-  if (selectedConnect >= 0 && selectedConnect < static_cast<int>(connects.size()))
-    if (auto h = handleAt(connects[selectedConnect].points, x, y))
-      return {static_cast<int>(h->handle), -1, selectedConnect};
-  if (const int k = findConnect(x, y); k >= 0) return {11, -1, k};
-  for (int i = 0; i < blockCount(); ++i)
-    if (blocks[i]->hitTest(x, y) == kInputPort) return {9, i, -1};
-  for (int i = 0; i < blockCount(); ++i)
-    if (const int e = blocks[i]->hitTest(x, y); e >= 0 && e < kInputPort) return {10, i, e};
-  for (int i = 0; i < blockCount(); ++i)
-    if (blocks[i]->bodyContains(x, y)) return {8, i, -1};
-  return {};
-}
+// ---- Chart: commands ---------------------------------------------------------
 
-int Chart::placeWithTool(int x, int y) {
-  const int kind = tool;
-  tool = kSelectTool;
-  if (kind == kSelectTool) return -1;
-  const int b = addBlock(kind, x, y);
-  if (b >= 0) {
-    current = b;
-    modified = true;
+Applied Chart::apply(const Command& command) {
+  const ChartContents before = doc_;
+  ChartChange change{ChartChange::What::kReplaced, {}, {}};
+  const Applied a =
+      std::visit(Overload{[&](const cmd::PlaceBlock& c) { return placeBlock(c, change); },
+                          [&](const cmd::MoveBlocks& c) { return moveBlocks(c, change); },
+                          [&](const cmd::Connect& c) { return connectExit(c, change); },
+                          [&](const cmd::Reshape& c) { return reshape(c, change); },
+                          [&](const cmd::Delete& c) { return remove(c, change); },
+                          [&](const cmd::EditRecord& c) { return editRecord(c, change); },
+                          [&](const cmd::EditScript& c) { return editScript(c, change); },
+                          [&](const cmd::EditNote& c) { return editNote(c, change); },
+                          [&](const cmd::SetEnabled& c) { return setEnabled(c, change); }},
+                 command);
+  if (!a.ok) {
+    doc_ = before;  // a refused command leaves no trace
+    return a;
   }
-  return b;
+  const bool changed = before.blocks != doc_.blocks || before.connects != doc_.connects;
+  // An accepted dialog marks the chart modified even when nothing differs.
+  modified_ = true;
+  if (!changed) {
+    notify({ChartChange::What::kModified, {}, {}});
+    return a;
+  }
+
+  const auto* move = std::get_if<cmd::MoveBlocks>(&command);
+  std::vector<uint32_t> moved;
+  if (move) {
+    for (int i : move->blocks)
+      moved.push_back(block(i).id);
+    std::sort(moved.begin(), moved.end());
+    moved.erase(std::unique(moved.begin(), moved.end()), moved.end());
+  }
+  const bool merge = move && mergeOpen_ && pos_ > 0 && pos_ == static_cast<int>(steps_.size()) &&
+                     steps_.back().move && steps_.back().moved == moved && cleanPos_ != pos_;
+  if (merge) {
+    steps_.back().after = doc_;
+  } else {
+    steps_.resize(pos_);
+    if (cleanPos_ > pos_) cleanPos_ = -1;
+    steps_.push_back(Step{before, doc_, move != nullptr, std::move(moved)});
+    if (steps_.size() > kMaxSteps) {
+      steps_.erase(steps_.begin());
+      if (cleanPos_ >= 0) --cleanPos_;
+    }
+    pos_ = static_cast<int>(steps_.size());
+  }
+  mergeOpen_ = move != nullptr;
+  notify(change);
+  return a;
 }
 
-int Chart::connectFrom(int source, int exit) const {
-  for (int i = 0; i < static_cast<int>(connects.size()); ++i)
-    if (connects[i].source == source && connects[i].exit == exit) return i;
-  return -1;
+GELE& Chart::writable(int i) {
+  std::unique_ptr<GELE> copy = cloneBlock(*doc_.blocks[i]);
+  GELE& r = *copy;
+  doc_.blocks[i] = std::shared_ptr<const GELE>(std::move(copy));
+  return r;
 }
 
-int Chart::connect(int source, int exit, int target, std::vector<TMYPoint> points) {
-  if (source < 0 || source >= blockCount() || target < 0 || target >= blockCount()) return -1;
-  GELE& from = block(source);
-  if (exit < 0 || exit >= static_cast<int>(from.exits.size())) return -1;
-  if (source == target && from.kind == cpl::kKindStart) return -1;
-  // An exit has a single target: a second drawn line from it would leave a
-  // connection on the canvas that the compiled flow does not follow.
-  if (connectFrom(source, exit) >= 0) return -1;
-  // The ends sit on the exit and the port whatever the drag ended on.
-  if (points.size() < 2) points = {from.exitAnchor(exit), block(target).inputAnchor()};
-  points.front() = from.exitAnchor(exit);
-  points.back() = block(target).inputAnchor();
-  from.exits[exit].target = target;
-  connects.push_back(TConnect{std::move(points), source, exit, target, 0});
-  modified = true;
-  return static_cast<int>(connects.size()) - 1;
+Applied Chart::placeBlock(const cmd::PlaceBlock& c, ChartChange& ch) {
+  if (c.kind == cpl::kKindStart)
+    for (const auto& b : doc_.blocks)
+      if (b->kind == cpl::kKindStart) return {};
+  std::unique_ptr<GELE> b = createBlock(c.kind);
+  if (!b) return {};
+  b->move(c.left, c.top);
+  b->id = nextId_++;
+  doc_.blocks.push_back(std::move(b));
+  ch = {ChartChange::What::kBlockPlaced, {blockCount() - 1}, {}};
+  return {true, blockCount() - 1};
 }
 
-int Chart::dropConnection(int source, int exit, int target, int hitCode,
-                          std::vector<TMYPoint> points) {
-  if (exit >= kInputPort || hitCode != kInputPort) return -1;
-  return connect(source, exit, target, std::move(points));
-}
-
-void Chart::reanchorBlock(int i, bool skipBothSelected) {
+template <typename Skip>
+void Chart::reanchorBlock(int i, Skip skip) {
   const GELE& b = block(i);
-  for (TConnect& c : connects) {
+  for (TConnect& c : doc_.connects) {
     auto& p = c.points;
-    if (p.empty()) continue;
-    if (skipBothSelected && isSelected(c.source) && isSelected(c.target)) continue;
-    if (c.source == i && c.exit >= 0 && c.exit < static_cast<int>(b.exits.size())) {
+    if (p.empty() || skip(c)) continue;
+    if (c.source == i && c.exit >= 0 && c.exit < b.exitCount()) {
       const TMYPoint old = p.front();
       p.front() = b.exitAnchor(c.exit);
       if (p.size() > 2) {
@@ -267,114 +317,173 @@ void Chart::reanchorBlock(int i, bool skipBothSelected) {
   }
 }
 
-bool Chart::isSelected(int i) const {
-  return i >= 0 && i < blockCount() && block(i).selected;
-}
-
-void Chart::moveBlock(int i, int32_t left, int32_t top) {
-  if (i < 0 || i >= blockCount()) return;
-  block(i).move(left, top);
-  reanchorBlock(i, false);
-  modified = true;
-}
-
-void Chart::moveSelected(int32_t dx, int32_t dy) {
-  for (auto& b : blocks)
-    if (b->selected) b->move(b->left + dx, b->top + dy);
-  for (TConnect& c : connects) {
-    if (!isSelected(c.source) || !isSelected(c.target)) continue;
+Applied Chart::moveBlocks(const cmd::MoveBlocks& c, ChartChange& ch) {
+  std::vector<bool> moving(blockCount(), false);
+  for (int i : c.blocks) {
+    if (!validBlock(i)) return {};
+    moving[i] = true;
+  }
+  if (c.blocks.empty()) return {};
+  if (c.dx == 0 && c.dy == 0) return {true, -1};
+  auto both = [&](const TConnect& k) { return moving[k.source] && moving[k.target]; };
+  for (int i = 0; i < blockCount(); ++i)
+    if (moving[i]) {
+      GELE& b = writable(i);
+      b.move(b.left + c.dx, b.top + c.dy);
+      ch.blocks.push_back(i);
+    }
+  for (int k = 0; k < connectCount(); ++k) {
+    TConnect& con = doc_.connects[k];
+    if (!moving[con.source] && !moving[con.target]) continue;
+    ch.connections.push_back(k);
+    if (!both(con)) continue;
     // Both ends moved: every inner point moves down by dy, and across by dx
     // except the two next to the ends, which take their x from the
     // re-anchored ends when their segment is upright.
-    auto& p = c.points;
+    auto& p = con.points;
     const size_t n = p.size();
     if (n < 2) continue;
     const bool firstUpright = n > 2 && p[1].x == p[0].x;
     const bool lastUpright = n > 2 && p[n - 2].x == p[n - 1].x;
-    for (size_t k = 1; k + 1 < n; ++k) {
-      p[k].y += dy;
-      p[k].x += dx;
+    for (size_t q = 1; q + 1 < n; ++q) {
+      p[q].y += c.dy;
+      p[q].x += c.dx;
     }
-    const GELE& from = block(c.source);
-    if (c.exit >= 0 && c.exit < static_cast<int>(from.exits.size()))
-      p.front() = from.exitAnchor(c.exit);
-    p.back() = block(c.target).inputAnchor();
+    p.front() = block(con.source).exitAnchor(con.exit);
+    p.back() = block(con.target).inputAnchor();
     if (firstUpright) p[1].x = p[0].x;
     if (lastUpright) p[n - 2].x = p[n - 1].x;
   }
   for (int i = 0; i < blockCount(); ++i)
-    if (block(i).selected) reanchorBlock(i, true);
-  modified = true;
+    if (moving[i]) reanchorBlock(i, both);
+  ch.what = ChartChange::What::kBlocksMoved;
+  return {true, -1};
 }
 
-bool Chart::deleteBlock(int a) {
-  if (a < 0 || a >= blockCount()) return false;
-  if (block(a).kind == cpl::kKindStart) {
-    show(kCannotDeleteStart);
-    return false;
-  }
-  for (auto& b : blocks)
-    for (TMyOut& e : b->exits) {
-      if (e.target == a)
-        e.target = NO_TARGET;
-      else if (e.target > a && e.target < NO_TARGET)
-        --e.target;
-    }
-  std::erase_if(connects, [a](const TConnect& c) { return c.source == a || c.target == a; });
-  for (TConnect& c : connects) {
+Applied Chart::connectExit(const cmd::Connect& c, ChartChange& ch) {
+  if (!validBlock(c.source) || !validBlock(c.target)) return {};
+  const GELE& from = block(c.source);
+  if (c.exit < 0 || c.exit >= from.exitCount()) return {};
+  if (c.source == c.target && from.kind == cpl::kKindStart) return {};
+  // An exit has a single target: a second drawn line from it would leave a
+  // connection on the canvas that the compiled flow does not follow.
+  if (connectFrom(c.source, c.exit) >= 0) return {};
+  Polyline points = c.points;
+  // The ends sit on the exit and the port whatever the drag ended on.
+  if (points.size() < 2) points = {from.exitAnchor(c.exit), block(c.target).inputAnchor()};
+  points.front() = from.exitAnchor(c.exit);
+  points.back() = block(c.target).inputAnchor();
+  doc_.connects.push_back(TConnect{std::move(points), c.source, c.exit, c.target, nextId_++});
+  ch = {ChartChange::What::kConnected, {c.source, c.target}, {connectCount() - 1}};
+  return {true, connectCount() - 1};
+}
+
+Applied Chart::reshape(const cmd::Reshape& c, ChartChange& ch) {
+  if (c.connection < 0 || c.connection >= connectCount() || c.points.size() < 2) return {};
+  TConnect& k = doc_.connects[c.connection];
+  Polyline points = c.points;
+  points.front() = block(k.source).exitAnchor(k.exit);
+  points.back() = block(k.target).inputAnchor();
+  k.points = std::move(points);
+  ch = {ChartChange::What::kReshaped, {}, {c.connection}};
+  return {true, c.connection};
+}
+
+void Chart::deleteBlock(int a) {
+  std::erase_if(doc_.connects, [a](const TConnect& c) { return c.source == a || c.target == a; });
+  for (TConnect& c : doc_.connects) {
     if (c.source > a) --c.source;
     if (c.target > a) --c.target;
   }
-  blocks.erase(blocks.begin() + a);
-  if (current == a)
-    current = -1;
-  else if (current > a)
-    --current;
-  selectedConnect = -1;
-  modified = true;
-  return true;
+  doc_.blocks.erase(doc_.blocks.begin() + a);
 }
 
-int Chart::deleteSelectedBlocks() {
-  std::vector<int> chosen;
-  for (int i = 0; i < blockCount(); ++i)
-    if (block(i).selected) chosen.push_back(i);
-  int deleted = 0;
-  for (int i : chosen)
-    if (deleteBlock(i - deleted)) ++deleted;
-  selectedCount = countSelected();
-  return deleted;
-}
-
-bool Chart::deleteConnect(int i) {
-  if (i < 0 || i >= static_cast<int>(connects.size())) return false;
-  const TConnect& c = connects[i];
-  if (c.source >= 0 && c.source < blockCount()) {
-    auto& exits = block(c.source).exits;
-    if (c.exit >= 0 && c.exit < static_cast<int>(exits.size()) && exits[c.exit].target == c.target)
-      exits[c.exit].target = NO_TARGET;
+Applied Chart::remove(const cmd::Delete& c, ChartChange& ch) {
+  bool any = false;
+  if (c.connection != -1) {
+    if (c.connection < 0 || c.connection >= connectCount()) return {};
+    doc_.connects.erase(doc_.connects.begin() + c.connection);
+    any = true;
   }
-  connects.erase(connects.begin() + i);
-  selectedConnect = -1;
-  modified = true;
-  return true;
+  std::vector<int> chosen = c.blocks;
+  for (int i : chosen)
+    if (!validBlock(i)) return {};
+  std::sort(chosen.begin(), chosen.end());
+  chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+  int deleted = 0;
+  for (int i : chosen) {
+    const int a = i - deleted;
+    if (block(a).kind == cpl::kKindStart) {
+      show(kCannotDeleteStart);
+      continue;
+    }
+    deleteBlock(a);
+    ch.blocks.push_back(i);  // as numbered before the command
+    ++deleted;
+  }
+  if (!any && deleted == 0) return {};
+  ch.what = ChartChange::What::kDeleted;
+  if (c.connection != -1) ch.connections.push_back(c.connection);
+  return {true, deleted};
 }
 
-void Chart::setScriptExits(int b, const std::vector<std::string>& names) {
-  if (b < 0 || b >= blockCount() || !block(b).isScript()) return;
-  auto& s = static_cast<GCMD_DTC_SCRIPT&>(block(b));
+Applied Chart::editRecord(const cmd::EditRecord& c, ChartChange& ch) {
+  if (!validBlock(c.block) || block(c.block).isScript()) return {};
+  const GELE& b = block(c.block);
+  if (c.record.size() != b.record.size() || c.record.size() < 2) return {};
+  std::vector<uint8_t> r = c.record;
+  cpl::putI16(r, 0, static_cast<int16_t>(b.kind));
+  if (r != b.record) writable(c.block).record = std::move(r);
+  ch = {ChartChange::What::kRecordEdited, {c.block}, {}};
+  return {true, c.block};
+}
+
+Applied Chart::editNote(const cmd::EditNote& c, ChartChange& ch) {
+  if (!validBlock(c.block)) return {};
+  if (block(c.block).note != c.note) writable(c.block).note = c.note;
+  ch = {ChartChange::What::kNoteEdited, {c.block}, {}};
+  return {true, c.block};
+}
+
+Applied Chart::setEnabled(const cmd::SetEnabled& c, ChartChange& ch) {
+  if (!validBlock(c.block)) return {};
+  const uint8_t flag = c.enabled ? 1 : 0;
+  if (block(c.block).enabled != flag) writable(c.block).enabled = flag;
+  ch = {ChartChange::What::kEnabledSet, {c.block}, {}};
+  return {true, c.block};
+}
+
+Applied Chart::editScript(const cmd::EditScript& c, ChartChange& ch) {
+  const int b = c.block;
+  if (!validBlock(b) || !block(b).isScript()) return {};
+  {
+    // Nothing to do when the text and the exits would stay as they are.
+    GCMD_DTC_SCRIPT trial = static_cast<const GCMD_DTC_SCRIPT&>(block(b));
+    for (size_t i = 0; i < trial.exits.size(); ++i)
+      trial.exits[i].used = i < 2 ? 1 : 0;
+    for (const std::string& name : c.exitNames)
+      trial.mergeExit(name);
+    const auto& now = static_cast<const GCMD_DTC_SCRIPT&>(block(b));
+    const bool allUsed = std::all_of(trial.exits.begin(), trial.exits.end(),
+                                     [](const TMyOut& e) { return e.used != 0; });
+    if (allUsed && trial.exits == now.exits && now.script == c.script) {
+      ch = {ChartChange::What::kScriptEdited, {b}, {}};
+      return {true, b};
+    }
+  }
+  auto& s = static_cast<GCMD_DTC_SCRIPT&>(writable(b));
+  s.script = c.script;
   for (size_t i = 0; i < s.exits.size(); ++i)
     s.exits[i].used = i < 2 ? 1 : 0;
-  for (const std::string& name : names)
-    s.mergeExit(name, NO_TARGET);
+  // The default exit may be named by the script too; it keeps its
+  // connection, as every other exit the script still names does.
+  for (const std::string& name : c.exitNames)
+    s.mergeExit(name);
 
-  // Connections of exits that went out of use (or lead nowhere) go first;
-  // then the unused exits, with every later exit index lowered to match.
-  std::erase_if(connects, [&](const TConnect& c) {
-    if (c.source != b) return false;
-    if (c.exit < 0 || c.exit >= static_cast<int>(s.exits.size())) return true;
-    const TMyOut& e = s.exits[c.exit];
-    return !e.used || e.target == NO_TARGET;
+  // Connections of exits that went out of use go first; then the unused
+  // exits, with every later exit index lowered to match.
+  std::erase_if(doc_.connects, [&](const TConnect& k) {
+    return k.source == b && (k.exit < 0 || k.exit >= s.exitCount() || !s.exits[k.exit].used);
   });
   std::vector<int> newIndex(s.exits.size(), -1);
   int kept = 0;
@@ -390,13 +499,15 @@ void Chart::setScriptExits(int b, const std::vector<std::string>& names) {
   s.exits = std::move(exits);
   s.exitImages = std::move(images);
 
-  for (TConnect& c : connects) {
-    if (c.source != b) continue;
-    c.exit = newIndex[c.exit];
-    auto& p = c.points;
+  for (int k = 0; k < connectCount(); ++k) {
+    TConnect& con = doc_.connects[k];
+    if (con.source != b) continue;
+    ch.connections.push_back(k);
+    con.exit = newIndex[con.exit];
+    auto& p = con.points;
     if (p.empty()) continue;
     const TMYPoint old = p.front();
-    p.front() = s.exitAnchor(c.exit);
+    p.front() = s.exitAnchor(con.exit);
     if (p.size() == 2 && p.front().y != p.back().y) {
       const int32_t mid = (p.front().y + p.back().y) / 2;
       p.insert(p.begin() + 1, {TMYPoint{p.front().x, mid}, TMYPoint{p.back().x, mid}});
@@ -404,39 +515,98 @@ void Chart::setScriptExits(int b, const std::vector<std::string>& names) {
       p[1].x = p.front().x;  // the first segment stays upright
     }
   }
-  if (selectedConnect >= static_cast<int>(connects.size())) selectedConnect = -1;
-  modified = true;
+  ch.what = ChartChange::What::kScriptEdited;
+  ch.blocks = {b};
+  return {true, b};
 }
 
-int Chart::selectInside(int x1, int y1, int x2, int y2) {
-  const int left = std::min(x1, x2), right = std::max(x1, x2);
-  const int top = std::min(y1, y2), bottom = std::max(y1, y2);
-  for (auto& b : blocks)
-    b->selected = left < b->left && b->left + kBlockWidth < right && top < b->top &&
-                          b->top + kBlockHeight < bottom
-                      ? 1
-                      : 0;
-  selectedCount = countSelected();
-  return selectedCount;
+bool Chart::setScriptExits(int b, std::vector<std::string> exitNames) {
+  if (!validBlock(b) || !block(b).isScript()) return false;
+  return setScript(b, static_cast<const GCMD_DTC_SCRIPT&>(block(b)).script, std::move(exitNames));
 }
 
-void Chart::selectAll() {
-  for (auto& b : blocks)
-    b->selected = 1;
-  selectedCount = blockCount();
+// ---- Chart: history and the document as a whole ------------------------------
+
+bool Chart::undo() {
+  if (!canUndo()) return false;
+  --pos_;
+  doc_ = steps_[pos_].before;
+  afterJump(ChartChange::What::kUndone);
+  return true;
 }
 
-void Chart::deselectAll() {
-  for (auto& b : blocks)
-    b->selected = 0;
-  selectedCount = 0;
+bool Chart::redo() {
+  if (!canRedo()) return false;
+  doc_ = steps_[pos_].after;
+  ++pos_;
+  afterJump(ChartChange::What::kRedone);
+  return true;
 }
 
-int Chart::countSelected() const {
-  int n = 0;
-  for (const auto& b : blocks)
-    n += b->selected ? 1 : 0;
-  return n;
+void Chart::afterJump(ChartChange::What what) {
+  mergeOpen_ = false;
+  modified_ = pos_ != cleanPos_;
+  notify({what, {}, {}});
+}
+
+void Chart::reset() {
+  std::unique_ptr<GELE> start = createBlock(cpl::kKindStart);
+  start->move(kStartLeft, kStartTop);
+  ChartContents c;
+  c.blocks.push_back(std::move(start));
+  fileName_ = kUntitled;
+  replace(std::move(c));
+}
+
+int Chart::replace(ChartContents contents) {
+  doc_.blocks.clear();
+  doc_.connects.clear();
+  for (const auto& b : contents.blocks) {
+    if (!b) continue;
+    std::unique_ptr<GELE> copy = cloneBlock(*b);
+    copy->id = nextId_++;
+    doc_.blocks.push_back(std::move(copy));
+  }
+  int dropped = 0;
+  for (TConnect& k : contents.connects) {
+    const bool fits = validBlock(k.source) && validBlock(k.target) && k.exit >= 0 &&
+                      k.exit < block(k.source).exitCount();
+    if (!fits || connectFrom(k.source, k.exit) >= 0) {
+      ++dropped;
+      continue;
+    }
+    k.id = nextId_++;
+    doc_.connects.push_back(std::move(k));
+  }
+  steps_.clear();
+  pos_ = 0;
+  cleanPos_ = 0;
+  mergeOpen_ = false;
+  modified_ = false;
+  notify({ChartChange::What::kReplaced, {}, {}});
+  return dropped;
+}
+
+void Chart::setFileName(std::string name) {
+  fileName_ = std::move(name);
+  notify({ChartChange::What::kModified, {}, {}});
+}
+
+void Chart::setModified(bool m) {
+  modified_ = m;
+  if (!m) cleanPos_ = pos_;
+  notify({ChartChange::What::kModified, {}, {}});
+}
+
+void Chart::show(std::string_view text) {
+  if (sink_) sink_->show(kEditorCaption, text);
+}
+
+void Chart::notify(const ChartChange& c) {
+  // A copy: an observer may remove itself while being told.
+  const std::vector<ChartObserver*> observers = observers_;
+  for (ChartObserver* o : observers)
+    o->chartChanged(c);
 }
 
 }  // namespace chart

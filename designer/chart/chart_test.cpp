@@ -1,5 +1,7 @@
 #include "designer/chart/chart.h"
 
+#include "designer/chart/canvas_state.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/gbk.h"
@@ -25,9 +27,9 @@ TEST(Chart, NewChartHoldsOnlyTheStartBlock) {
   EXPECT_EQ(s.left, 100);
   EXPECT_EQ(s.top, 100);
   ASSERT_EQ(s.exits.size(), 1u);
-  EXPECT_EQ(s.exits[0].target, NO_TARGET);
-  EXPECT_EQ(c.fileName, "未命名");
-  EXPECT_FALSE(c.modified);
+  EXPECT_EQ(c.exitTarget(0, 0), NO_TARGET);
+  EXPECT_EQ(c.fileName(), "未命名");
+  EXPECT_FALSE(c.modified());
   // One start block per chart.
   EXPECT_EQ(c.addBlock(6, 300, 300), -1);
   EXPECT_EQ(c.blockCount(), 1);
@@ -49,12 +51,9 @@ TEST(Chart, BlocksOfEveryKind) {
     EXPECT_EQ(static_cast<int>(b->exits.size()), k.exits);
     EXPECT_EQ(b->exitImages.size(), b->exits.size());
     EXPECT_EQ(static_cast<int>(b->record.size()), k.recordSize);
-    EXPECT_TRUE(b->selected);
     EXPECT_TRUE(b->enabled);
-    for (const TMyOut& e : b->exits) {
-      EXPECT_EQ(e.target, NO_TARGET);
+    for (const TMyOut& e : b->exits)
       EXPECT_EQ(e.used, 1);
-    }
     if (k.recordSize > 0) {
       EXPECT_EQ(b->record[0] | (b->record[1] << 8), k.kind);
       // Everything but the kind is zero until the block is saved or compiled.
@@ -117,19 +116,19 @@ TEST(Chart, ConnectRules) {
   Chart c;
   const int p = c.addBlock(41, 100, 200);
   // The start block cannot lead to itself; any other block may.
-  EXPECT_EQ(c.dropConnection(0, 0, 0, kInputPort, {}), -1);
+  EXPECT_EQ(dropConnection(c, 0, 0, 0, kInputPort, {}), -1);
   EXPECT_EQ(c.connect(p, 1, p, {}), 0);
-  EXPECT_EQ(c.block(p).exits[1].target, p);
+  EXPECT_EQ(c.exitTarget(p, 1), p);
   // A drop anywhere but a port, or a drag that began on a port, connects nothing.
-  EXPECT_EQ(c.dropConnection(0, 0, p, 0, {}), -1);
-  EXPECT_EQ(c.dropConnection(0, kInputPort, p, kInputPort, {}), -1);
+  EXPECT_EQ(dropConnection(c, 0, 0, p, 0, {}), -1);
+  EXPECT_EQ(dropConnection(c, 0, kInputPort, p, kInputPort, {}), -1);
   // The first drop connects; a second one from the same exit is refused.
-  EXPECT_EQ(c.dropConnection(0, 0, p, kInputPort, {P{106, 132}, P{106, 150}, P{106, 196}}), 1);
-  EXPECT_EQ(c.dropConnection(0, 0, p, kInputPort, {}), -1);
-  ASSERT_EQ(c.connects.size(), 2u);
-  EXPECT_EQ(c.block(0).exits[0].target, p);
+  EXPECT_EQ(dropConnection(c, 0, 0, p, kInputPort, {P{106, 132}, P{106, 150}, P{106, 196}}), 1);
+  EXPECT_EQ(dropConnection(c, 0, 0, p, kInputPort, {}), -1);
+  ASSERT_EQ(c.connectCount(), 2);
+  EXPECT_EQ(c.exitTarget(0, 0), p);
   // The ends are put on the exit and port anchors.
-  EXPECT_EQ(c.connects[1].points, (std::vector<P>{{106, 132}, {106, 150}, {106, 194}}));
+  EXPECT_EQ(c.connection(1).points, (std::vector<P>{{106, 132}, {106, 150}, {106, 194}}));
   // Indices outside the lists.
   EXPECT_EQ(c.connect(0, 1, p, {}), -1);
   EXPECT_EQ(c.connect(0, 0, 9, {}), -1);
@@ -140,10 +139,10 @@ TEST(Chart, ConnectRules) {
 // blocks 1..4 to block 5, and block 6 back to blocks 3 and 4.
 Chart chain(std::vector<std::string>& names) {
   Chart c;
-  c.block(0).note = "b0";
+  c.setNote(0, "b0");
   for (int i = 1; i <= 6; ++i) {
     const int b = c.addBlock(41, 100, 100 + 60 * i);
-    c.block(b).note = "b" + std::to_string(i);
+    c.setNote(b, "b" + std::to_string(i));
   }
   for (int i = 0; i < 6; ++i)
     c.connect(i, 0, i + 1, {});
@@ -160,10 +159,7 @@ Chart chain(std::vector<std::string>& names) {
 TEST(Chart, DeletingBlocksThreeAndFiveRenumbersEverything) {
   std::vector<std::string> names;
   Chart c = chain(names);
-  c.deselectAll();
-  c.block(3).selected = 1;
-  c.block(5).selected = 1;
-  EXPECT_EQ(c.deleteSelectedBlocks(), 2);
+  EXPECT_EQ(c.deleteBlocks({5, 3}), 2);
   ASSERT_EQ(c.blockCount(), 5);
   std::vector<std::string> left;
   for (int i = 0; i < c.blockCount(); ++i)
@@ -171,7 +167,7 @@ TEST(Chart, DeletingBlocksThreeAndFiveRenumbersEverything) {
   EXPECT_EQ(left, (std::vector<std::string>{"b0", "b1", "b2", "b4", "b6"}));
 
   // Exits that led to b3 or b5 lead nowhere; the others are renumbered.
-  auto target = [&](int b, int e) { return c.block(b).exits[e].target; };
+  auto target = [&](int b, int e) { return c.exitTarget(b, e); };
   EXPECT_EQ(target(0, 0), 1);
   EXPECT_EQ(target(1, 0), 2);
   EXPECT_EQ(target(2, 0), NO_TARGET);
@@ -185,11 +181,11 @@ TEST(Chart, DeletingBlocksThreeAndFiveRenumbersEverything) {
   // Connections: only those between surviving blocks, renumbered, and each
   // one matching the exit it records.
   std::vector<std::pair<int, int>> ends;
-  for (const TConnect& k : c.connects) {
+  for (const TConnect& k : c.connections()) {
     ends.push_back({k.source, k.target});
     ASSERT_LT(k.source, c.blockCount());
     ASSERT_LT(k.target, c.blockCount());
-    EXPECT_EQ(c.block(k.source).exits[k.exit].target, k.target);
+    EXPECT_EQ(c.exitTarget(k.source, k.exit), k.target);
   }
   EXPECT_EQ(ends, (std::vector<std::pair<int, int>>{{0, 1}, {1, 2}, {4, 3}}));
 }
@@ -199,8 +195,7 @@ TEST(Chart, DeletingTheStartBlockIsRefused) {
   Chart c;
   c.setMessageSink(&sink);
   c.addBlock(41, 100, 200);
-  c.selectAll();
-  EXPECT_EQ(c.deleteSelectedBlocks(), 1);
+  EXPECT_EQ(c.deleteBlocks({0, 1}), 1);
   EXPECT_EQ(c.blockCount(), 1);
   EXPECT_EQ(c.block(0).kind, 6);
   EXPECT_EQ(sink.shown, std::vector<std::string>{"IVR流程编辑器|开始命令不能够删除!"});
@@ -211,11 +206,11 @@ TEST(Chart, DeletingAConnectionClearsItsExit) {
   Chart c = chain(names);
   const int k = c.connectFrom(2, 2);
   ASSERT_GE(k, 0);
-  const size_t before = c.connects.size();
+  const int before = c.connectCount();
   EXPECT_TRUE(c.deleteConnect(k));
-  EXPECT_EQ(c.connects.size(), before - 1);
-  EXPECT_EQ(c.block(2).exits[2].target, NO_TARGET);
-  EXPECT_EQ(c.block(2).exits[0].target, 3);
+  EXPECT_EQ(c.connectCount(), before - 1);
+  EXPECT_EQ(c.exitTarget(2, 2), NO_TARGET);
+  EXPECT_EQ(c.exitTarget(2, 0), 3);
   EXPECT_FALSE(c.deleteConnect(99));
 }
 
@@ -226,12 +221,14 @@ TEST(Chart, MovingABlockReanchorsItsConnections) {
   // a.exit1 -> b: down, across, down.
   c.connect(a, 1, b, {{118, 232}, {118, 300}, {306, 300}, {306, 394}});
   c.connect(0, 0, a, {});
-  c.moveBlock(a, 150, 210);
-  EXPECT_EQ(c.connects[0].points, (std::vector<P>{{168, 242}, {168, 300}, {306, 300}, {306, 394}}));
-  EXPECT_EQ(c.connects[1].points, (std::vector<P>{{106, 132}, {156, 204}}));
-  c.moveBlock(b, 250, 450);
-  EXPECT_EQ(c.connects[0].points, (std::vector<P>{{168, 242}, {168, 300}, {256, 300}, {256, 444}}));
-  EXPECT_TRUE(c.modified);
+  c.moveBlocks({a}, 50, 10);
+  EXPECT_EQ(c.connection(0).points,
+            (std::vector<P>{{168, 242}, {168, 300}, {306, 300}, {306, 394}}));
+  EXPECT_EQ(c.connection(1).points, (std::vector<P>{{106, 132}, {156, 204}}));
+  c.moveBlocks({b}, -50, 50);
+  EXPECT_EQ(c.connection(0).points,
+            (std::vector<P>{{168, 242}, {168, 300}, {256, 300}, {256, 444}}));
+  EXPECT_TRUE(c.modified());
 }
 
 TEST(Chart, MovingAGroupMovesTheConnectionsBetweenIt) {
@@ -241,36 +238,46 @@ TEST(Chart, MovingAGroupMovesTheConnectionsBetweenIt) {
   const int d = c.addBlock(41, 600, 600);
   c.connect(a, 0, b, {{106, 232}, {106, 300}, {306, 300}, {306, 394}});
   c.connect(b, 0, d, {{306, 432}, {306, 500}, {606, 500}, {606, 594}});
-  c.deselectAll();
-  c.block(a).selected = c.block(b).selected = 1;
-  c.moveSelected(10, 20);
+  c.moveBlocks({a, b}, 10, 20);
   EXPECT_EQ(c.block(a).left, 110);
   EXPECT_EQ(c.block(b).top, 420);
   EXPECT_EQ(c.block(d).left, 600);
-  EXPECT_EQ(c.connects[0].points, (std::vector<P>{{116, 252}, {116, 320}, {316, 320}, {316, 414}}));
+  EXPECT_EQ(c.connection(0).points,
+            (std::vector<P>{{116, 252}, {116, 320}, {316, 320}, {316, 414}}));
   // Only its source moved: the end follows, the far end stays.
-  EXPECT_EQ(c.connects[1].points, (std::vector<P>{{316, 452}, {316, 500}, {606, 500}, {606, 594}}));
+  EXPECT_EQ(c.connection(1).points,
+            (std::vector<P>{{316, 452}, {316, 500}, {606, 500}, {606, 594}}));
 }
 
 TEST(Chart, MergeByName) {
   GCMD_DTC_SCRIPT s;
   const std::string def = defaultExitName(), hang = hangupExitName();
-  s.exits[1].target = 4;
   s.exits[1].used = 0;
-  EXPECT_EQ(s.mergeExit(def, 7), 0);  // the default exit takes the target
-  EXPECT_EQ(s.exits[0].target, 7);
-  EXPECT_EQ(s.mergeExit(hang, 9), 1);  // another exit keeps its own
-  EXPECT_EQ(s.exits[1].target, 4);
+  bool appended = true;
+  EXPECT_EQ(s.mergeExit(def, &appended), 0);
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(s.mergeExit(hang), 1);  // an existing exit is used again
   EXPECT_EQ(s.exits[1].used, 1);
-  EXPECT_EQ(s.mergeExit("busy", 3), 2);
-  EXPECT_EQ(s.mergeExit("busy", 5), 2);
-  EXPECT_EQ(s.mergeExit("ok", NO_TARGET), 3);
+  EXPECT_EQ(s.mergeExit("busy", &appended), 2);
+  EXPECT_TRUE(appended);
+  EXPECT_EQ(s.mergeExit("busy", &appended), 2);
+  EXPECT_FALSE(appended);
+  EXPECT_EQ(s.mergeExit("ok"), 3);
   EXPECT_EQ(s.exits.size(), 4u);
-  EXPECT_EQ(s.exits[2].target, 3);
   EXPECT_EQ(s.exitImages[3], "SCRIPT_OUT");
-  EXPECT_EQ(s.lookupExit("busy"), 3);
-  EXPECT_EQ(s.lookupExit("Busy"), NO_TARGET);
-  EXPECT_EQ(s.lookupExit("none"), NO_TARGET);
+  EXPECT_EQ(s.findExit("busy"), 2);
+  EXPECT_EQ(s.findExit("Busy"), -1);
+  EXPECT_EQ(s.findExit("none"), -1);
+
+  // The chart looks an exit up by its exact name and answers its connection's target.
+  Chart c;
+  const int b = c.addBlock(48, 100, 200);
+  c.setScriptExits(b, {"busy", "ok"});
+  c.connect(b, 2, 0, {});
+  EXPECT_EQ(c.lookupExit(b, "busy"), 0);
+  EXPECT_EQ(c.lookupExit(b, "Busy"), NO_TARGET);
+  EXPECT_EQ(c.lookupExit(b, "ok"), NO_TARGET);  // not connected
+  EXPECT_EQ(c.lookupExit(b, "none"), NO_TARGET);
 }
 
 TEST(Chart, ScriptExitsFollowTheScript) {
@@ -290,26 +297,29 @@ TEST(Chart, ScriptExitsFollowTheScript) {
   ASSERT_EQ(b.exits.size(), 4u);
   EXPECT_EQ(b.exits[2].name, "b");
   EXPECT_EQ(b.exits[3].name, "c");
-  EXPECT_EQ(b.exits[3].target, y);
+  EXPECT_EQ(c.exitTarget(s, 3), y);
   EXPECT_EQ(b.exitImages.size(), 4u);
-  ASSERT_EQ(c.connects.size(), 3u);
-  for (const TConnect& k : c.connects) {
-    EXPECT_EQ(b.exits[k.exit].target, k.target);
+  ASSERT_EQ(c.connectCount(), 3);
+  for (const TConnect& k : c.connections()) {
+    EXPECT_EQ(c.exitTarget(k.source, k.exit), k.target);
     EXPECT_EQ(k.points.front(), b.exitAnchor(k.exit));
   }
   // b's connection: its first point moved to exit 2, its first segment stays upright.
-  EXPECT_EQ(c.connects[0].points, (std::vector<P>{{130, 232}, {130, 300}, {306, 300}, {306, 394}}));
+  EXPECT_EQ(c.connection(0).points,
+            (std::vector<P>{{130, 232}, {130, 300}, {306, 300}, {306, 394}}));
   // c's two-point connection gains two points at half height.
-  EXPECT_EQ(c.connects[1].points, (std::vector<P>{{142, 232}, {142, 313}, {306, 313}, {306, 394}}));
+  EXPECT_EQ(c.connection(1).points,
+            (std::vector<P>{{142, 232}, {142, 313}, {306, 313}, {306, 394}}));
   // An empty script keeps the default and hang-up exits and drops the rest.
   c.setScriptExits(s, {});
   EXPECT_EQ(c.block(s).exits.size(), 2u);
-  ASSERT_EQ(c.connects.size(), 1u);
-  EXPECT_EQ(c.connects[0].exit, 1);
+  ASSERT_EQ(c.connectCount(), 1);
+  EXPECT_EQ(c.connection(0).exit, 1);
 }
 
 TEST(Chart, RubberBandSelectsWholeBlocksOnly) {
   Chart c;  // the start block spans (100, 100)..(180, 120)
+  CanvasState v;
   const int b = c.addBlock(41, 300, 100);
   struct Case {
     int x1, y1, x2, y2, count;
@@ -325,28 +335,30 @@ TEST(Chart, RubberBandSelectsWholeBlocksOnly) {
       {150, 0, 400, 200, 1, false, true},  // half of the start block
   };
   for (const Case& k : cases) {
-    EXPECT_EQ(c.selectInside(k.x1, k.y1, k.x2, k.y2), k.count) << k.x1 << "," << k.x2;
-    EXPECT_EQ(c.block(0).selected, k.start ? 1 : 0);
-    EXPECT_EQ(c.block(b).selected, k.other ? 1 : 0);
-    EXPECT_EQ(c.selectedCount, k.count);
+    EXPECT_EQ(v.selectInside(c, k.x1, k.y1, k.x2, k.y2), k.count) << k.x1 << "," << k.x2;
+    EXPECT_EQ(v.isSelected(c, 0), k.start);
+    EXPECT_EQ(v.isSelected(c, b), k.other);
+    EXPECT_EQ(v.selectedCount(c), k.count);
   }
 }
 
 TEST(Chart, HoverAndPlacing) {
   Chart c;
-  c.tool = 41;
-  const int b = c.placeWithTool(100, 200);
-  EXPECT_EQ(c.tool, kSelectTool);  // placing leaves the selection tool on
-  EXPECT_EQ(c.current, b);
+  CanvasState v;
+  v.tool = 41;
+  const int b = v.placeWithTool(c, 100, 200);
+  EXPECT_EQ(v.tool, kSelectTool);  // placing leaves the selection tool on
+  EXPECT_EQ(v.current(c), b);
+  EXPECT_EQ(v.selectedBlocks(c), std::vector<int>{b});
   EXPECT_EQ(c.block(b).left, 100);
-  EXPECT_EQ(c.placeWithTool(300, 300), -1);
+  EXPECT_EQ(v.placeWithTool(c, 300, 300), -1);
   c.connect(0, 0, b, {{106, 132}, {106, 160}, {300, 160}, {300, 180}, {106, 180}, {106, 194}});
   struct Case {
     int x, y, code, block, index;
   };
   auto check = [&](const std::vector<Case>& cases) {
     for (const Case& k : cases) {
-      const Hover h = c.hoverAt(k.x, k.y);
+      const Hover h = v.hoverAt(c, k.x, k.y);
       EXPECT_EQ(h.code, k.code) << k.x << "," << k.y;
       EXPECT_EQ(h.block, k.block) << k.x << "," << k.y;
       EXPECT_EQ(h.index, k.index) << k.x << "," << k.y;
@@ -358,8 +370,7 @@ TEST(Chart, HoverAndPlacing) {
          {150, 210, 8, 1, -1},
          {150, 110, 8, 0, -1},
          {400, 400, -1, -1, -1}});
-  c.selectedConnect = 0;
-  c.connects[0].selected = 1;
+  v.selectConnection(c, 0);
   check({{106, 133, 3, -1, 0},
          {105, 195, 4, -1, 0},
          {107, 161, 1, -1, 0},
@@ -386,8 +397,8 @@ TEST(Chart, FindConnect) {
   EXPECT_EQ(c.findConnect(54, 156), 0);  // near an inner point
   EXPECT_EQ(c.findConnect(80, 162), 0);  // on a segment
   EXPECT_EQ(c.findConnect(80, 170), -1);
-  c.connects[0].selected = 1;  // selected connections are not found again
-  EXPECT_EQ(c.findConnect(80, 162), -1);
+  // The selected connection is not found again.
+  EXPECT_EQ(c.findConnect(80, 162, c.connection(0).id), -1);
 }
 
 }  // namespace

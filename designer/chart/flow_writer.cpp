@@ -27,8 +27,9 @@ bool endsWithNoCase(std::string_view s, std::string_view tail) {
 
 CompileOutcome compileChart(const Chart& chart, platform::MessageSink* box) {
   CompileOutcome out;
-  cpl::StringPool& pool = compiler::sharedStringPool();
-  pool.clear();
+  // The pool belongs to this compile alone: it holds exactly the strings of
+  // the file being written.
+  cpl::StringPool pool;
   compiler::TParser parser(pool);
   parser.setMessageSink(box);
   cpl::CplWriter writer;
@@ -36,9 +37,7 @@ CompileOutcome compileChart(const Chart& chart, platform::MessageSink* box) {
   for (int i = 0; i < chart.blockCount(); ++i) {
     const GELE& b = chart.block(i);
     if (!b.isScript()) {
-      std::vector<uint8_t> rec = b.recordWithExits();
-      cpl::putI16(rec, 0, static_cast<int16_t>(b.kind));
-      writer.addRecord(rec);
+      writer.addRecord(recordWithExits(b, chart.exitTargets(i)));
       continue;
     }
     const auto& s = static_cast<const GCMD_DTC_SCRIPT&>(b);
@@ -57,8 +56,9 @@ CompileOutcome compileChart(const Chart& chart, platform::MessageSink* box) {
     }
     for (compiler::ScriptEntry& e : parser.records())
       if (e.record.opcode() == cpl::kGotoout)
-        compiler::setExitTarget(e.record, s.lookupExit(compiler::exitNameOf(e.record, pool)));
-    writer.addScript(parser.instructions(), s.exits.empty() ? NO_TARGET : s.exits[0].target);
+        compiler::setExitTarget(e.record,
+                                chart.lookupExit(i, compiler::exitNameOf(e.record, pool)));
+    writer.addScript(parser.instructions(), chart.exitTarget(i, 0));
   }
   out.bytes = writer.finish(pool);
   out.ok = true;
@@ -94,10 +94,10 @@ std::string compiledStatus(const std::string& compiledName) {
 CompileCommandResult compileCommand(Chart& chart, const std::string& chosenName,
                                     platform::MessageSink* box) {
   CompileCommandResult r;
-  const bool untitled = chart.fileName == kUntitled;
+  const bool untitled = chart.fileName() == kUntitled;
   if (untitled && chosenName.empty()) return r;
   r.ran = true;
-  r.compiledName = untitled ? chosenName : compiledNameFor(chart.fileName);
+  r.compiledName = untitled ? chosenName : compiledNameFor(chart.fileName());
   r.status = kCompiling;
 
   const CompileOutcome out = compileChart(chart, box);
@@ -107,10 +107,12 @@ CompileCommandResult compileCommand(Chart& chart, const std::string& chosenName,
   }
   r.ok = out.ok;
   r.status = out.ok ? compiledStatus(r.compiledName) : out.status;
-  if (untitled) chart.fileName = projectNameFor(r.compiledName);
+  if (untitled) chart.setFileName(projectNameFor(r.compiledName));
   if (!untitled && out.ok && box) box->show(kEditorCaption, kCompileSucceeded);
-  if ((untitled || out.ok) && !saveProjectFile(chart, chart.fileName))
-    r.status = chart.fileName + ": cannot write: " + std::strerror(errno);
+  // The project is saved after every compile, a failed one included: the
+  // chart on disk is then the one the compiled file (or its error) came from.
+  if (!saveProjectFile(chart, chart.fileName()))
+    r.status = chart.fileName() + ": cannot write: " + std::strerror(errno);
   return r;
 }
 

@@ -29,9 +29,8 @@ struct CompileOutcome {
   std::vector<uint8_t> bytes;
 };
 
-// Compiles `chart`. The compiler's error box goes to `box` (may be null).
-// The process-wide string pool is cleared first and holds this compile's
-// strings afterwards.
+// Compiles `chart` with a string pool of its own. The compiler's error box
+// goes to `box` (may be null).
 CompileOutcome compileChart(const Chart& chart, platform::MessageSink* box = nullptr);
 
 // Writes outcome.bytes to `path`, replacing any file there. False (errno
@@ -58,9 +57,10 @@ struct CompileCommandResult {
 // shows "编译成功!" through `box` on success and saves the project. A
 // never-saved chart compiles to `chosenName` (the save dialog's answer;
 // empty when cancelled), takes the project name that goes with it and is
-// saved under it, without a box. A script error leaves the compiler's box
-// and the writer's status text; a file that cannot be written is reported
-// in the status text, never as a success.
+// saved under it, without a box. The project is saved after every compile
+// that ran, a failed one too. A script error leaves the compiler's box and
+// the writer's status text; a file that cannot be written is reported in
+// the status text, never as a success.
 CompileCommandResult compileCommand(Chart& chart, const std::string& chosenName,
                                     platform::MessageSink* box);
 

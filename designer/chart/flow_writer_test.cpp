@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "designer/chart/project_file.h"
 #include "designer/chart/test_bytes.h"
 #include "flowfile/blockrecords.h"
 #include "flowfile/bytes.h"
@@ -23,10 +24,6 @@ class RecordingSink : public platform::MessageSink {
   }
   std::vector<std::string> shown;
 };
-
-GCMD_DTC_SCRIPT& script(Chart& c, int b) {
-  return static_cast<GCMD_DTC_SCRIPT&>(c.block(b));
-}
 
 // A gotoout record: line, opcode 74, target, the name's pool reference.
 Bytes& gotoout(Bytes& b, int line, int target, int offset, int length) {
@@ -70,16 +67,15 @@ TEST(FlowWriter, GotooutResolvedByExitName) {
   const int s = c.addBlock(48, 100, 200);  // 1
   const int a = c.addBlock(41, 100, 300);  // 2
   const int b = c.addBlock(41, 300, 300);  // 3
-  script(c, s).script = "gotoout busy\r\nGotoOut Done\r\ngotoout nowhere\r\ngotoout busy";
-  c.setScriptExits(s, {"busy", "done"});
+  c.setScript(s, "gotoout busy\r\nGotoOut Done\r\ngotoout nowhere\r\ngotoout busy",
+              {"busy", "done"});
   c.connect(0, 0, s, {});
   c.connect(s, 2, b, {});  // busy
   c.connect(s, 3, a, {});  // done
   c.connect(s, 0, a, {});  // default
   // A second script block stores its own copy of the same name.
   const int t = c.addBlock(48, 300, 500);
-  script(c, t).script = "\r\ngotoout busy";
-  c.setScriptExits(t, {"busy"});
+  c.setScript(t, "\r\ngotoout busy", {"busy"});
   c.connect(t, 2, s, {});
 
   const CompileOutcome out = compileChart(c);
@@ -108,9 +104,12 @@ TEST(FlowWriter, EveryFixedKindCarriesItsRecordAndExits) {
     if (k.kind != 6 && k.kind != 48) blocks.push_back(c.addBlock(k.kind, 0, 0));
   // Each block's last exit leads to the next block; a parameter byte is set.
   for (size_t i = 0; i < blocks.size(); ++i) {
-    GELE& g = c.block(blocks[i]);
-    if (g.record.size() > 6) g.record[3] = static_cast<uint8_t>(i + 1);
-    c.connect(blocks[i], static_cast<int>(g.exits.size()) - 1, blocks[(i + 1) % blocks.size()], {});
+    std::vector<uint8_t> record = c.block(blocks[i]).record;
+    if (record.size() > 6) {
+      record[3] = static_cast<uint8_t>(i + 1);
+      c.setRecord(blocks[i], record);
+    }
+    c.connect(blocks[i], c.block(blocks[i]).exitCount() - 1, blocks[(i + 1) % blocks.size()], {});
   }
   const CompileOutcome out = compileChart(c);
   ASSERT_TRUE(out.ok);
@@ -139,8 +138,8 @@ TEST(FlowWriter, AScriptErrorStopsTheWriter) {
   const int s = c.addBlock(48, 100, 300);
   c.addBlock(48, 100, 400);  // never compiled
   c.connect(0, 0, p, {});
-  script(c, s).script = "set i1, 1\r\nset s1, \"x\" y";
-  script(c, 3).script = "stop";
+  c.setScript(s, "set i1, 1\r\nset s1, \"x\" y", {});
+  c.setScript(3, "stop", {});
   RecordingSink box;
   const CompileOutcome out = compileChart(c, &box);
   EXPECT_FALSE(out.ok);
@@ -186,26 +185,26 @@ TEST(FlowWriter, CompileCommand) {
   CompileCommandResult r = compileCommand(c, a, &box);
   EXPECT_TRUE(r.ran && r.ok);
   EXPECT_EQ(r.compiledName, a);
-  EXPECT_EQ(c.fileName, (dir / "a.src").string());
+  EXPECT_EQ(c.fileName(), (dir / "a.src").string());
   EXPECT_EQ(fs::file_size(a), 4110u);
   EXPECT_TRUE(fs::exists(dir / "a.src"));
   EXPECT_TRUE(box.shown.empty());
 
   // Saved as b.src: b.cpl, the box, the status text.
-  c.fileName = (dir / "b.src").string();
-  c.modified = true;
+  c.setFileName((dir / "b.src").string());
+  c.setModified(true);
   r = compileCommand(c, "ignored.cpl", &box);
   EXPECT_TRUE(r.ok);
   EXPECT_EQ(r.compiledName, (dir / "b.cpl").string());
   EXPECT_EQ(r.status, (dir / "b.cpl").string() + "文件编译完成");
   EXPECT_EQ(box.shown, std::vector<std::string>{"IVR流程编辑器|编译成功!"});
-  EXPECT_FALSE(c.modified);
+  EXPECT_FALSE(c.modified());
   EXPECT_FALSE(fs::exists(dir / "ignored.cpl"));
 
   // A script error: the compiler's box only, the writer's status text.
   box.shown.clear();
   const int s = c.addBlock(48, 100, 200);
-  script(c, s).script = "bogus";
+  c.setScript(s, "bogus", {});
   r = compileCommand(c, "", &box);
   EXPECT_TRUE(r.ran);
   EXPECT_FALSE(r.ok);
@@ -213,10 +212,17 @@ TEST(FlowWriter, CompileCommand) {
   ASSERT_EQ(box.shown.size(), 1u);
   EXPECT_EQ(box.shown[0].rfind("错误|", 0), 0u);
   EXPECT_EQ(fs::file_size(dir / "b.cpl"), 16u);
+  // The project is saved after a failed compile too.
+  EXPECT_FALSE(c.modified());
+  {
+    Chart saved;
+    ASSERT_TRUE(loadProjectFile(saved, (dir / "b.src").string()).ok());
+    EXPECT_EQ(saveProject(saved), saveProject(c));
+  }
 
   // A compiled file that cannot be written is not a success.
-  c.fileName = (dir / "no" / "c.src").string();
-  script(c, s).script = "";
+  c.setFileName((dir / "no" / "c.src").string());
+  c.setScript(s, "", {});
   box.shown.clear();
   r = compileCommand(c, "", &box);
   EXPECT_FALSE(r.ok);

@@ -11,8 +11,6 @@
 
 namespace chart {
 
-using Polyline = std::vector<TMYPoint>;
-
 // Whether (x, y) selects the segment p1-p2: within 2 pixels of an end; for a
 // slanted segment, less than 4 pixels from its line inside its bounding box;
 // for a horizontal or vertical one, strictly inside its span and less than

@@ -78,46 +78,89 @@ bool selectedAfterLoad(int kind) {
   }
 }
 
-// One block from the kind on; nullptr when the file ends inside it.
-std::unique_ptr<GELE> readBlock(Reader& r, int16_t kind) {
-  std::unique_ptr<GELE> b = createBlock(kind);
-  if (b->isScript()) {
-    auto& s = static_cast<GCMD_DTC_SCRIPT&>(*b);
+// A block as read, with the exit targets its file section names.
+struct ReadBlock {
+  std::unique_ptr<GELE> block;
+  std::vector<int32_t> targets;  // one per exit
+};
+
+// One block from the kind on; false when the file ends inside it.
+bool readBlock(Reader& r, int16_t kind, ReadBlock& out) {
+  out.block = createBlock(kind);
+  GELE& b = *out.block;
+  out.targets.assign(b.exits.size(), NO_TARGET);
+  if (b.isScript()) {
+    auto& s = static_cast<GCMD_DTC_SCRIPT&>(b);
     int32_t n;
-    if (!r.i32(n) || n < 0) return nullptr;
+    if (!r.i32(n) || n < 0) return false;
     for (int32_t i = 0; i < n; ++i) {
       int32_t target;
       std::string name;
-      if (!r.i32(target) || !r.text(name)) return nullptr;
-      const int e = s.mergeExit(name, target);
-      // The hang-up exit exists before its saved entry is read; its drawn
-      // connection must lead where the compiled flow leads, so it takes
-      // the saved target back too.
-      if (name == hangupExitName()) s.exits[e].target = target;
+      if (!r.i32(target) || !r.text(name)) return false;
+      bool appended = false;
+      const int e = s.mergeExit(name, &appended);
+      if (appended) out.targets.push_back(target);
+      // Merge by name: a new exit and the default exit take the saved
+      // target, another exit of a name seen before keeps its own. The
+      // hang-up exit exists before its saved entry is read; it takes its
+      // saved target back too, so that the flow leads where it was drawn.
+      if (appended || e == 0 || e == 1) out.targets[e] = target;
     }
-    if (!r.text(s.script)) return nullptr;
+    if (!r.text(s.script)) return false;
   } else {
     r.back(2);
     std::string rec;
-    if (!r.bytes(b->record.size(), rec)) return nullptr;
-    b->record.assign(rec.begin(), rec.end());
-    for (int i = 0; i < static_cast<int>(b->exits.size()); ++i)
-      b->exits[i].target = cpl::getExit(b->record, i);
+    if (!r.bytes(b.record.size(), rec)) return false;
+    b.record.assign(rec.begin(), rec.end());
+    for (int i = 0; i < b.exitCount(); ++i)
+      out.targets[i] = cpl::getExit(b.record, i);
   }
-  if (!r.i32(b->left) || !r.i32(b->top)) return nullptr;
-  b->selected = selectedAfterLoad(kind) ? 1 : 0;
-  return b;
-}
-
-// A connection must name blocks and an exit that exist, or later edits
-// would index outside the lists.
-bool fits(const Chart& c, const TConnect& k) {
-  return k.source >= 0 && k.source < c.blockCount() && k.target >= 0 && k.target < c.blockCount() &&
-         k.exit >= 0 && k.exit < static_cast<int>(c.block(k.source).exits.size());
+  return r.i32(b.left) && r.i32(b.top);
 }
 
 LoadResult incomplete(const std::string& name, const char* where) {
   return {LoadStatus::kIncomplete, name + ": project file cut short or damaged in its " + where};
+}
+
+// What was read becomes the chart. The drawn connections are the truth of
+// where exits lead; an exit whose saved target has no drawn connection (a
+// file written by hand or by an older designer) gets a straight one, so
+// that the flow still leads where the file says and the line can be seen
+// and edited.
+LoadResult finish(Chart& chart, std::vector<ReadBlock>& read, std::vector<TConnect>& connects,
+                  LoadResult result) {
+  ChartContents contents;
+  const int n = static_cast<int>(read.size());
+  for (ReadBlock& b : read) {
+    contents.blocks.push_back(std::shared_ptr<const GELE>(std::move(b.block)));
+  }
+  auto fits = [&](const TConnect& k) {
+    return k.source >= 0 && k.source < n && k.target >= 0 && k.target < n && k.exit >= 0 &&
+           k.exit < contents.blocks[k.source]->exitCount();
+  };
+  std::vector<std::vector<bool>> drawn(n);
+  for (int i = 0; i < n; ++i)
+    drawn[i].assign(contents.blocks[i]->exits.size(), false);
+  for (TConnect& k : connects) {
+    if (!fits(k) || drawn[k.source][k.exit]) continue;
+    drawn[k.source][k.exit] = true;
+    contents.connects.push_back(std::move(k));
+  }
+  for (int i = 0; i < n; ++i) {
+    const GELE& b = *contents.blocks[i];
+    for (int e = 0; e < b.exitCount(); ++e) {
+      const int32_t t = read[i].targets[e];
+      if (drawn[i][e] || t < 0 || t >= n) continue;
+      if (t == i && b.kind == cpl::kKindStart) continue;
+      contents.connects.push_back(
+          TConnect{{b.exitAnchor(e), contents.blocks[t]->inputAnchor()}, i, e, t, 0});
+      ++result.drawnForTargets;
+    }
+  }
+  for (int i = 0; i < n; ++i)
+    if (selectedAfterLoad(contents.blocks[i]->kind)) result.selected.push_back(i);
+  chart.replace(std::move(contents));
+  return result;
 }
 
 }  // namespace
@@ -125,27 +168,27 @@ LoadResult incomplete(const std::string& name, const char* where) {
 std::vector<uint8_t> saveProject(const Chart& chart) {
   std::vector<uint8_t> out(cpl::kProjectMagic.begin(), cpl::kProjectMagic.end());
   putI32(out, chart.blockCount());
-  for (const auto& b : chart.blocks) {
-    if (b->isScript()) {
-      const auto& s = static_cast<const GCMD_DTC_SCRIPT&>(*b);
+  for (int i = 0; i < chart.blockCount(); ++i) {
+    const GELE& b = chart.block(i);
+    if (b.isScript()) {
+      const auto& s = static_cast<const GCMD_DTC_SCRIPT&>(b);
       out.push_back(static_cast<uint8_t>(cpl::kKindScript));
       out.push_back(0);
       putI32(out, static_cast<int32_t>(s.exits.size()));
-      for (const TMyOut& e : s.exits) {
-        putI32(out, e.target);
-        putText(out, e.name);
+      for (int e = 0; e < s.exitCount(); ++e) {
+        putI32(out, chart.exitTarget(i, e));
+        putText(out, s.exits[e].name);
       }
       putText(out, s.script);
     } else {
-      std::vector<uint8_t> rec = b->recordWithExits();
-      cpl::putI16(rec, 0, static_cast<int16_t>(b->kind));
+      const std::vector<uint8_t> rec = recordWithExits(b, chart.exitTargets(i));
       out.insert(out.end(), rec.begin(), rec.end());
     }
-    putI32(out, b->left);
-    putI32(out, b->top);
+    putI32(out, b.left);
+    putI32(out, b.top);
   }
-  putI32(out, static_cast<int32_t>(chart.connects.size()));
-  for (const TConnect& c : chart.connects) {
+  putI32(out, chart.connectCount());
+  for (const TConnect& c : chart.connections()) {
     putI32(out, static_cast<int32_t>(c.points.size()));
     putI32(out, c.source);
     putI32(out, c.target);
@@ -155,10 +198,10 @@ std::vector<uint8_t> saveProject(const Chart& chart) {
       putI32(out, p.y);
     }
   }
-  for (const auto& b : chart.blocks)
-    out.push_back(b->enabled);
-  for (const auto& b : chart.blocks)
-    putText(out, b->note);
+  for (int i = 0; i < chart.blockCount(); ++i)
+    out.push_back(chart.block(i).enabled);
+  for (int i = 0; i < chart.blockCount(); ++i)
+    putText(out, chart.block(i).note);
   return out;
 }
 
@@ -173,53 +216,53 @@ bool saveProjectFile(Chart& chart, const std::string& path) {
     errno = written ? errno : err;
     return false;
   }
-  chart.modified = false;
+  chart.setModified(false);
   return true;
 }
 
 LoadResult loadProject(Chart& chart, std::span<const uint8_t> bytes, const std::string& name) {
-  chart.clear();
-  chart.modified = false;
+  std::vector<ReadBlock> blocks;
+  std::vector<TConnect> connects;
+  auto done = [&](LoadResult r) { return finish(chart, blocks, connects, std::move(r)); };
   Reader r(bytes);
   std::string magic;
   if (!r.bytes(4, magic) || magic != cpl::kProjectMagic)
-    return {LoadStatus::kBadMagic, name + std::string(kBadFormat)};
+    return done({LoadStatus::kBadMagic, name + std::string(kBadFormat)});
 
   int32_t n;
-  if (!r.i32(n) || n < 0) return incomplete(name, "block count");
+  if (!r.i32(n) || n < 0) return done(incomplete(name, "block count"));
   for (int32_t i = 0; i < n; ++i) {
     int16_t kind;
-    if (!r.i16(kind)) return incomplete(name, "blocks");
+    if (!r.i16(kind)) return done(incomplete(name, "blocks"));
     if (!cpl::findKind(kind)) continue;  // no body to skip: its size is unknown
-    std::unique_ptr<GELE> b = readBlock(r, kind);
-    if (!b) return incomplete(name, "blocks");
-    chart.appendBlock(std::move(b));
+    ReadBlock b;
+    if (!readBlock(r, kind, b)) return done(incomplete(name, "blocks"));
+    blocks.push_back(std::move(b));
   }
 
   int32_t m;
-  if (!r.i32(m) || m < 0) return incomplete(name, "connection count");
+  if (!r.i32(m) || m < 0) return done(incomplete(name, "connection count"));
   for (int32_t i = 0; i < m; ++i) {
     TConnect c;
     int32_t points;
     if (!r.i32(points) || points < 0 || !r.i32(c.source) || !r.i32(c.target) || !r.i32(c.exit))
-      return incomplete(name, "connections");
+      return done(incomplete(name, "connections"));
     for (int32_t k = 0; k < points; ++k) {
       TMYPoint p;
-      if (!r.i32(p.x) || !r.i32(p.y)) return incomplete(name, "connections");
+      if (!r.i32(p.x) || !r.i32(p.y)) return done(incomplete(name, "connections"));
       c.points.push_back(p);
     }
-    if (fits(chart, c)) chart.connects.push_back(std::move(c));
+    connects.push_back(std::move(c));
   }
 
-  for (auto& b : chart.blocks)
-    if (!r.u8(b->enabled)) return incomplete(name, "enabled flags");
+  for (ReadBlock& b : blocks)
+    if (!r.u8(b.block->enabled)) return done(incomplete(name, "enabled flags"));
 
-  for (auto& b : chart.blocks) {
+  for (ReadBlock& b : blocks) {
     if (r.remaining() < 4) break;  // a file from before notes were kept
-    if (!r.text(b->note)) return incomplete(name, "notes");
+    if (!r.text(b.block->note)) return done(incomplete(name, "notes"));
   }
-  chart.selectedCount = chart.countSelected();
-  return {};
+  return done({});
 }
 
 LoadResult loadProjectFile(Chart& chart, const std::string& path, platform::MessageSink* sink) {
@@ -237,7 +280,7 @@ LoadResult loadProjectFile(Chart& chart, const std::string& path, platform::Mess
     errno = err;
   }
   if (!ok) {
-    chart.clear();
+    chart.replace({});
     return {LoadStatus::kCannotOpen, "cannot read " + path + ": " + std::strerror(errno)};
   }
   LoadResult res = loadProject(chart, bytes, path);
@@ -245,7 +288,7 @@ LoadResult loadProjectFile(Chart& chart, const std::string& path, platform::Mess
     if (sink) sink->show(kEditorCaption, res.message);
     return res;
   }
-  chart.fileName = path;
+  chart.setFileName(path);
   return res;
 }
 

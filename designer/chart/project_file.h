@@ -17,6 +17,9 @@
 //
 // The reader takes what a file holds as far as it goes: older files end
 // before the notes, and a kind it does not know is skipped without a body.
+// The drawn connections say where exits lead: a connection naming a missing
+// block or exit, or a second one from an exit, is dropped, and a saved exit
+// target without a drawn connection gets a straight one.
 #pragma once
 
 #include <cstdint>
@@ -40,7 +43,9 @@ enum class LoadStatus {
 
 struct LoadResult {
   LoadStatus status = LoadStatus::kOk;
-  std::string message;  // UTF-8, for a person; empty when kOk
+  std::string message;        // UTF-8, for a person; empty when kOk
+  std::vector<int> selected;  // the blocks the canvas shows selected after loading
+  int drawnForTargets = 0;    // straight connections drawn for saved targets without one
   bool ok() const { return status == LoadStatus::kOk; }
 };
 
@@ -50,7 +55,8 @@ std::vector<uint8_t> saveProject(const Chart& chart);
 // False (errno set) when the file cannot be written.
 bool saveProjectFile(Chart& chart, const std::string& path);
 
-// Replaces the chart's blocks and connections by those of `bytes`. `name`
+// Replaces the chart's blocks and connections by those of `bytes` (an empty
+// chart for a wrong magic); the undo history is forgotten. `name`
 // is the file name quoted in messages.
 LoadResult loadProject(Chart& chart, std::span<const uint8_t> bytes, const std::string& name);
 // Reads the file at `path`; the project takes its name. A wrong magic is

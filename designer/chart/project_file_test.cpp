@@ -43,16 +43,14 @@ TEST(ProjectFile, StartBlockOnly) {
 Chart scriptChart() {
   Chart c;
   const int s = c.addBlock(48, 100, 200);
-  auto& b = static_cast<GCMD_DTC_SCRIPT&>(c.block(s));
-  b.script = "set i1, 1\r\ngotoout busy";
-  c.setScriptExits(s, {"busy"});
+  c.setScript(s, "set i1, 1\r\ngotoout busy", {"busy"});
   const int p = c.addBlock(41, 300, 400);
   c.connect(0, 0, s, {});
   c.connect(s, 0, p, {{106, 232}, {106, 300}, {306, 300}, {306, 394}});
   c.connect(s, 1, p, {});
   c.connect(s, 2, 0, {});
-  c.block(p).note = platform::utf8ToGbk("再见");
-  c.block(s).enabled = 0;
+  c.setNote(p, platform::utf8ToGbk("再见"));
+  c.setEnabled(s, false);
   return c;
 }
 
@@ -139,9 +137,9 @@ TEST(ProjectFile, ScriptBlockWithThreeNamedExits) {
   EXPECT_EQ(s.exitImages,
             (std::vector<std::string>{"SCRIPT_DEFAULT", "SCRIPT_HOOK", "SCRIPT_OUT"}));
   // Every exit, the hang-up exit included, leads where its connection is drawn.
-  EXPECT_EQ(s.exits[0].target, 2);
-  EXPECT_EQ(s.exits[1].target, 2);
-  EXPECT_EQ(s.exits[2].target, 0);
+  EXPECT_EQ(back.exitTarget(1, 0), 2);
+  EXPECT_EQ(back.exitTarget(1, 1), 2);
+  EXPECT_EQ(back.exitTarget(1, 2), 0);
   EXPECT_EQ(static_cast<const GCMD_DTC_SCRIPT&>(s).script, "set i1, 1\r\ngotoout busy");
   EXPECT_EQ(saveProject(back), got);
 }
@@ -152,12 +150,13 @@ TEST(ProjectFile, EveryKindSurvivesARoundTrip) {
   int i = 0;
   for (int kind : kinds) {
     const int b = c.addBlock(kind, 10 * i, 2000 + 7 * i);
-    GELE& g = c.block(b);
     // Fill the parameters with a pattern; the exits are filled on save.
-    for (size_t k = 2; k < g.record.size(); ++k)
-      g.record[k] = static_cast<uint8_t>(k * 31 + kind);
-    g.note = platform::utf8ToGbk("说明" + std::to_string(kind));
-    g.enabled = i % 3 == 0 ? 0 : 1;
+    std::vector<uint8_t> record = c.block(b).record;
+    for (size_t k = 2; k < record.size(); ++k)
+      record[k] = static_cast<uint8_t>(k * 31 + kind);
+    if (kind != 48) ASSERT_TRUE(c.setRecord(b, record));
+    c.setNote(b, platform::utf8ToGbk("说明" + std::to_string(kind)));
+    c.setEnabled(b, i % 3 != 0);
     ++i;
   }
   for (int b = 0; b < c.blockCount() - 1; ++b)
@@ -165,7 +164,9 @@ TEST(ProjectFile, EveryKindSurvivesARoundTrip) {
   const auto bytes = saveProject(c);
 
   Chart back;
-  ASSERT_TRUE(loadProject(back, bytes, "all.src").ok());
+  const LoadResult loaded = loadProject(back, bytes, "all.src");
+  ASSERT_TRUE(loaded.ok());
+  EXPECT_EQ(loaded.drawnForTargets, 0);
   ASSERT_EQ(back.blockCount(), c.blockCount());
   for (int b = 0; b < c.blockCount(); ++b) {
     SCOPED_TRACE(b);
@@ -176,20 +177,19 @@ TEST(ProjectFile, EveryKindSurvivesARoundTrip) {
     EXPECT_EQ(y.top, x.top);
     EXPECT_EQ(y.note, x.note);
     EXPECT_EQ(y.enabled, x.enabled);
-    EXPECT_EQ(y.record, x.recordWithExits());
+    EXPECT_EQ(y.record, recordWithExits(x, c.exitTargets(b)));
     ASSERT_EQ(y.exits.size(), x.exits.size());
-    for (size_t e = 0; e < x.exits.size(); ++e)
-      EXPECT_EQ(y.exits[e].target, x.exits[e].target);
+    EXPECT_EQ(back.exitTargets(b), c.exitTargets(b));
     const bool selected = x.kind == 40 || x.kind == 41 || x.kind == 42 || x.kind == 44 ||
                           x.kind == 45 || x.kind == 46;
-    EXPECT_EQ(y.selected, selected ? 1 : 0);
+    EXPECT_EQ(std::count(loaded.selected.begin(), loaded.selected.end(), b), selected ? 1 : 0);
   }
-  ASSERT_EQ(back.connects.size(), c.connects.size());
-  for (size_t k = 0; k < c.connects.size(); ++k) {
-    EXPECT_EQ(back.connects[k].points, c.connects[k].points);
-    EXPECT_EQ(back.connects[k].source, c.connects[k].source);
-    EXPECT_EQ(back.connects[k].target, c.connects[k].target);
-    EXPECT_EQ(back.connects[k].exit, c.connects[k].exit);
+  ASSERT_EQ(back.connectCount(), c.connectCount());
+  for (int k = 0; k < c.connectCount(); ++k) {
+    EXPECT_EQ(back.connection(k).points, c.connection(k).points);
+    EXPECT_EQ(back.connection(k).source, c.connection(k).source);
+    EXPECT_EQ(back.connection(k).target, c.connection(k).target);
+    EXPECT_EQ(back.connection(k).exit, c.connection(k).exit);
   }
   EXPECT_EQ(saveProject(back), bytes);
 }
@@ -233,7 +233,7 @@ TEST(ProjectFile, ShortFilesAreReadAsFarAsTheyGo) {
         loadProject(c, std::span(full).first(std::min(k.length, full.size())), "s.src");
     EXPECT_EQ(r.status, k.status);
     EXPECT_EQ(c.blockCount(), k.blocks);
-    EXPECT_EQ(c.connects.size(), k.connects);
+    EXPECT_EQ(c.connections().size(), k.connects);
   }
   // No prefix crashes or reads outside the bytes (the sanitizers watch).
   for (size_t n = 0; n <= full.size(); ++n) {
@@ -286,7 +286,7 @@ TEST(ProjectFile, UnknownKindsAndStrayIndices) {
   EXPECT_EQ(c.block(0).left, 1);
   EXPECT_EQ(c.block(0).top, 2);
   EXPECT_EQ(c.block(0).enabled, 0);
-  EXPECT_TRUE(c.connects.empty());
+  EXPECT_TRUE(c.connections().empty());
 
   // Negative counts and lengths are damage, not huge reads.
   for (const auto& bad :
@@ -298,19 +298,83 @@ TEST(ProjectFile, UnknownKindsAndStrayIndices) {
   }
 }
 
+// The drawn connections say where exits lead; a file whose exit slots and
+// connections disagree is read into one truth.
+TEST(ProjectFile, ExitSlotsAndConnectionsBecomeOneTruth) {
+  const auto bytes = Bytes()
+                         .raw("1000")
+                         .i32(3)
+                         .i16(6)
+                         .i32(2)  // start -> 2, but drawn to 1
+                         .i32(100)
+                         .i32(100)
+                         .i16(47)
+                         .u8(0)
+                         .u8(0)
+                         .i32(2)  // exit 0 -> 2 without a drawn line
+                         .i32(kNone)
+                         .i32(100)
+                         .i32(200)
+                         .i16(47)
+                         .u8(0)
+                         .u8(0)
+                         .i32(0)  // exit 0 -> the start block, undrawn
+                         .i32(7)  // exit 1 -> a block that is not there
+                         .i32(300)
+                         .i32(200)
+                         .i32(2)  // two connections from the start exit
+                         .i32(2)
+                         .i32(0)
+                         .i32(1)
+                         .i32(0)
+                         .i32(1)
+                         .i32(1)
+                         .i32(2)
+                         .i32(2)
+                         .i32(2)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .i32(0)
+                         .u8(1)
+                         .u8(1)
+                         .u8(1)
+                         .v;
+  Chart c;
+  const LoadResult r = loadProject(c, bytes, "t.src");
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_EQ(c.exitTarget(0, 0), 1);  // the first drawn line wins
+  EXPECT_EQ(c.exitTarget(1, 0), 2);  // a saved target keeps leading there
+  EXPECT_EQ(c.exitTarget(2, 0), 0);
+  EXPECT_EQ(c.exitTarget(2, 1), NO_TARGET);
+  EXPECT_EQ(r.drawnForTargets, 2);
+  ASSERT_EQ(c.connectCount(), 3);
+  EXPECT_EQ(c.connection(1).points, (std::vector<TMYPoint>{{106, 232}, {306, 194}}));
+  EXPECT_EQ(c.connection(2).points, (std::vector<TMYPoint>{{306, 232}, {106, 94}}));
+  // Saved again, the file says one thing, and reads back to the same bytes.
+  const auto saved = saveProject(c);
+  Chart again;
+  const LoadResult r2 = loadProject(again, saved, "t.src");
+  EXPECT_EQ(r2.drawnForTargets, 0);
+  EXPECT_EQ(saveProject(again), saved);
+}
+
 TEST(ProjectFile, Files) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("chart_project_test_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const std::string path = (dir / "a.src").string();
   Chart c = scriptChart();
-  c.modified = true;
+  c.setModified(true);
   ASSERT_TRUE(saveProjectFile(c, path));
-  EXPECT_FALSE(c.modified);
+  EXPECT_FALSE(c.modified());
 
   Chart back;
   EXPECT_TRUE(loadProjectFile(back, path).ok());
-  EXPECT_EQ(back.fileName, path);
+  EXPECT_EQ(back.fileName(), path);
   EXPECT_EQ(saveProject(back), saveProject(c));
 
   // A compiled flow offered as a project: the box, an empty chart, the name kept.
@@ -325,7 +389,7 @@ TEST(ProjectFile, Files) {
   EXPECT_EQ(loadProjectFile(wrong, cpl, &sink).status, LoadStatus::kBadMagic);
   EXPECT_EQ(sink.shown, std::vector<std::string>{"IVR流程编辑器|" + cpl + "文件格式错误"});
   EXPECT_EQ(wrong.blockCount(), 0);
-  EXPECT_EQ(wrong.fileName, "未命名");
+  EXPECT_EQ(wrong.fileName(), "未命名");
 
   EXPECT_EQ(loadProjectFile(wrong, (dir / "missing.src").string()).status, LoadStatus::kCannotOpen);
   EXPECT_EQ(loadProjectFile(wrong, dir.string()).status, LoadStatus::kCannotOpen);

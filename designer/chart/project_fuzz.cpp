@@ -19,7 +19,7 @@ void require(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   chart::Chart c;
   chart::loadProject(c, std::span(data, size), "fuzz.src");
-  for (const chart::TConnect& k : c.connects) {
+  for (const chart::TConnect& k : c.connections()) {
     require(k.source >= 0 && k.source < c.blockCount());
     require(k.target >= 0 && k.target < c.blockCount());
     require(k.exit >= 0 && k.exit < static_cast<int>(c.block(k.source).exits.size()));
@@ -31,6 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const chart::CompileOutcome out = chart::compileChart(c);
   require(out.ok == (out.failedBlock < 0));
-  if (c.blockCount() > 0 && !c.blocks.empty()) c.deleteBlock(c.blockCount() - 1);
+  if (c.blockCount() > 0) {
+    // Every edit can be undone back to the loaded bytes.
+    c.deleteBlocks({c.blockCount() - 1});
+    while (c.undo()) {
+    }
+    require(chart::saveProject(c) == saved);
+  }
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "designer/compiler/diagnostics.h"
 
+#include <algorithm>
+
 #include "platform/gbk.h"
 
 namespace compiler {
@@ -53,6 +55,37 @@ Selection caretAfterError(int lineOffset, const StatementError& e) {
     default:
       return {at - n, n};
   }
+}
+
+namespace {
+
+// The characters of the first `bytes` bytes of a GBK line; a lead byte
+// counts with the byte after it.
+int charsIn(std::string_view line, int bytes) {
+  int chars = 0;
+  for (int i = 0; i < bytes && i < static_cast<int>(line.size()); ++chars)
+    i += static_cast<uint8_t>(line[i]) >= 0x81 && i + 1 < static_cast<int>(line.size()) ? 2 : 1;
+  return chars;
+}
+
+int editorPosition(const std::vector<std::string>& lines, int offset) {
+  int pos = 0;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const int size = static_cast<int>(lines[i].size());
+    if (offset <= size + 1 || i + 1 == lines.size())
+      return pos + charsIn(lines[i], std::min(std::max(offset, 0), size));
+    offset -= size + 2;
+    pos += charsIn(lines[i], size) + 1;
+  }
+  return pos;
+}
+
+}  // namespace
+
+Selection editorSelection(const std::vector<std::string>& gbkLines, Selection sel) {
+  const int start = editorPosition(gbkLines, sel.start);
+  const int end = editorPosition(gbkLines, sel.start + std::max(sel.length, 0));
+  return {start, end - start};
 }
 
 }  // namespace compiler

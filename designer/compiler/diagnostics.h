@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "designer/compiler/statement.h"
 
@@ -32,5 +33,11 @@ std::string missingLabelText(int line, bool condgoto);
 
 // The token a statement failed at, in a line that starts at `lineOffset`.
 Selection caretAfterError(int lineOffset, const StatementError& e);
+
+// `sel` as the editor counts its text: characters (one per GBK character,
+// whatever its byte count) with one line break between lines instead of CR
+// LF. A position inside a line break or past the end lands at the end of
+// that line or of the text. `gbkLines` are the lines the compiler was given.
+Selection editorSelection(const std::vector<std::string>& gbkLines, Selection sel);
 
 }  // namespace compiler

@@ -1,6 +1,7 @@
 #include "designer/compiler/tparser.h"
 
 #include <algorithm>
+#include <memory>
 #include <ostream>
 #include <unordered_map>
 
@@ -21,12 +22,7 @@ const cpl::Field* fieldOfShape(int16_t opcode, cpl::Shape shape) {
 
 }  // namespace
 
-cpl::StringPool& sharedStringPool() {
-  static cpl::StringPool pool;
-  return pool;
-}
-
-TParser::TParser() : TParser(sharedStringPool()) {}
+TParser::TParser() : own_(std::make_unique<cpl::StringPool>()), pool_(*own_) {}
 TParser::TParser(cpl::StringPool& pool) : pool_(pool) {}
 
 void TParser::setSource(std::vector<std::string> lines) {
@@ -54,6 +50,9 @@ void TParser::report(std::string text, int line) {
 }
 
 bool TParser::compile() {
+  // A pool of its own serves one script at a time: a check repeated in the
+  // editor must not fill it with the strings of earlier checks.
+  if (own_) own_->clear();
   entries_.clear();
   exitNames_.clear();
   error_ = CompileError{};

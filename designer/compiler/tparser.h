@@ -4,20 +4,23 @@
 // is typing and shows errors in place, and by the whole-flow compile, which
 // compiles every script block again while it writes the compiled flow file.
 //
-// The whole-flow writer does, per script block:
-//     TParser parser;                       // one for the whole file
-//     sharedStringPool().clear();           // once, before the first block
+// The string pool belongs to what is being compiled. The whole-flow writer
+// owns one pool for the file and does, per script block:
+//     cpl::StringPool pool;                 // one for the whole file
+//     TParser parser(pool);                 // appends every block's strings
 //     parser.setSource(blockLines);         // GBK lines
 //     if (!parser.compile()) ...            // the box has been shown; error() says why
 //     for (auto& e : parser.records())      // resolve each gotoout by its exit name:
 //       if (e.record.opcode() == cpl::kGotoout)
-//         setExitTarget(e.record, blockIndexOf(exitNameOf(e.record, sharedStringPool())));
+//         setExitTarget(e.record, blockIndexOf(exitNameOf(e.record, pool)));
 //     writer.addScript(parser.instructions(), defaultExitTarget);
-// and finally writes sharedStringPool().bytes().
+// and finally writes pool.bytes(). A syntax check in the script editor uses
+// a TParser with a pool of its own, emptied before each compile.
 #pragma once
 
 #include <cstdint>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -29,11 +32,6 @@
 #include "platform/messagebox.h"
 
 namespace compiler {
-
-// The process-wide string pool that every compile appends to. The whole-flow
-// compile clears it before its first block; syntax checks in the editor
-// append to it in between.
-cpl::StringPool& sharedStringPool();
 
 // What the script editor offers the compiler. Texts are UTF-8; selections
 // are as in Selection.
@@ -54,8 +52,8 @@ struct CompileError {
 
 class TParser {
  public:
-  TParser();  // compiles into sharedStringPool()
-  explicit TParser(cpl::StringPool& pool);
+  TParser();  // a pool of its own, emptied at the start of every compile()
+  explicit TParser(cpl::StringPool& pool);  // appends to `pool`, never empties it
   TParser(const TParser&) = delete;
   TParser& operator=(const TParser&) = delete;
 
@@ -89,6 +87,7 @@ class TParser {
   void report(std::string text, int line);
   int lineOffset(int line) const;  // where `line` starts in the editor's text
 
+  std::unique_ptr<cpl::StringPool> own_;
   cpl::StringPool& pool_;
   std::vector<std::string> lines_;
   ScriptEditor* editor_ = nullptr;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "designer/compiler/test_util.h"
+#include "platform/gbk.h"
 
 namespace compiler {
 namespace {
@@ -202,10 +203,9 @@ TEST(TParser, CollectsEachExitNameOnce) {
   ASSERT_EQ(early.parser.records().size(), 1u);  // the lines before the error
 }
 
-TEST(TParser, AllCompilersShareOnePool) {
-  cpl::StringPool& pool = sharedStringPool();
-  pool.clear();
-  TParser first, second;
+TEST(TParser, CompilersOfOneFileShareItsPool) {
+  cpl::StringPool pool;
+  TParser first(pool), second(pool);
   first.setSource({"set s1, \"ab\""});
   second.setSource({"set s1, \"ab\""});
   ASSERT_TRUE(first.compile());
@@ -220,7 +220,35 @@ TEST(TParser, AllCompilersShareOnePool) {
   ASSERT_TRUE(second.compile());
   EXPECT_EQ(second.records().size(), 1u);
   EXPECT_EQ(pool.used(), 4);
-  pool.clear();
+}
+
+TEST(TParser, ASyntaxCheckUsesAPoolOfItsOwn) {
+  // 3000 bytes of strings: a second compile into one pool overflows it, but
+  // checking the script again and again in the editor never does.
+  std::string script;
+  for (int i = 0; i < 12; ++i)
+    script += "set s1, \"" + std::string(250, static_cast<char>('a' + i)) + "\"\n";
+  TParser check;
+  check.setSource(splitLines(script));
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(check.compile()) << round << ": " << check.error().text;
+    EXPECT_EQ(check.pool().used(), 3000);
+    EXPECT_EQ(check.records()[11].record.bytes(),
+              testing::expectedRecord(4, "6:0401 8:0700 10:ref(2750,250)", 11));
+  }
+  // Fresh checkers do not share anything either.
+  TParser other;
+  other.setSource(splitLines(script));
+  ASSERT_TRUE(other.compile());
+  EXPECT_NE(&other.pool(), &check.pool());
+
+  cpl::StringPool file;
+  TParser a(file), b(file);
+  a.setSource(splitLines(script));
+  b.setSource(splitLines(script));
+  ASSERT_TRUE(a.compile());
+  EXPECT_FALSE(b.compile());
+  EXPECT_NE(b.error().text.find("字符串常量区溢出"), std::string::npos);
 }
 
 TEST(TParser, APoolOverflowIsAnErrorOnTheLineThatNeedsTheString) {
@@ -234,6 +262,14 @@ TEST(TParser, APoolOverflowIsAnErrorOnTheLineThatNeedsTheString) {
   EXPECT_FALSE(over.ok);
   EXPECT_EQ(over.parser.error().text, "[2行;9列]错误的ID\"x\",字符串常量区溢出");
   EXPECT_EQ(over.pool.used(), cpl::kPoolSize);
+
+  // An empty constant in a full pool would point just past it.
+  Compiled empty(big + "\n" + fill + "\nset s3, \"\"");
+  EXPECT_FALSE(empty.ok);
+  EXPECT_NE(empty.parser.error().text.find("字符串常量区溢出"), std::string::npos)
+      << empty.parser.error().text;
+  Compiled roomy(big + "\nset s3, \"\"");
+  ASSERT_TRUE(roomy.ok) << roomy.parser.error().text;
 }
 
 TEST(TParser, WithoutAnEditorTheBoxGoesToTheSink) {
@@ -269,6 +305,30 @@ TEST(TParser, WritesTheRecordsBackToBack) {
   const auto code = c.parser.instructions();
   ASSERT_EQ(code.size(), 3u);
   EXPECT_EQ(code[2].bytes(), c.parser.records()[2].record.bytes());
+}
+
+// The compiler counts GBK bytes with CR LF between lines; the editor
+// counts characters with one break between lines.
+TEST(EditorSelection, FromBytesToCharacters) {
+  const std::string chinese = platform::utf8ToGbk("中文");  // 4 bytes, 2 characters
+  const struct {
+    std::vector<std::string> lines;
+    Selection gbk, editor;
+  } rows[] = {
+      {{"stop", "push x"}, {11, 1}, {10, 1}},
+      {{"set s1, \"" + chinese + "\" x"}, {15, 1}, {13, 1}},
+      {{"// " + chinese, "push " + chinese}, {14, 4}, {11, 2}},
+      {{"stop", "", "// c", "set i1"}, {20, 1}, {17, 0}},  // past the line's end
+      {{"// " + chinese, "x"}, {8, 1}, {5, 1}},            // in the line break
+      {{"stop"}, {100, 5}, {4, 0}},                        // past the text's end
+      {{"stop"}, {1, -3}, {1, 0}},
+      {{}, {3, 1}, {0, 0}},
+  };
+  for (const auto& r : rows) {
+    const Selection got = editorSelection(r.lines, r.gbk);
+    EXPECT_EQ(got.start, r.editor.start) << r.gbk.start;
+    EXPECT_EQ(got.length, r.editor.length) << r.gbk.start;
+  }
 }
 
 TEST(SplitLines, SplitsAtLineFeedsAndDropsTheCarriageReturn) {

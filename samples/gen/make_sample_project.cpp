@@ -12,11 +12,13 @@
 #include <cstring>
 #include <string>
 
+#include "designer/chart/canvas_state.h"
 #include "designer/chart/geometry.h"
 #include "designer/chart/project_file.h"
 #include "designer/compiler/tparser.h"
 #include "flowfile/blockrecords.h"
 #include "flowfile/bytes.h"
+#include "flowfile/operands.h"
 #include "platform/gbk.h"
 
 using namespace chart;
@@ -26,39 +28,42 @@ namespace {
 
 Chart flow;
 
-void putText(GELE& b, int at, const std::string& utf8) {
-  const std::string gbk = platform::utf8ToGbk(utf8);
-  std::memcpy(&b.record[at], gbk.data(), gbk.size());
-}
-// A text operand (text-or-number or text of n) holding a string constant.
-void textConst(GELE& b, int at, const std::string& utf8) {
-  b.record[at] = kOpStr;
-  putText(b, at + 2, utf8);
-}
-void number(GELE& b, int at, int32_t v) {
-  b.record[at] = kOpInt;
-  putI32(b.record, at + 2, v);
-}
+// The record of block `b` is edited as its dialog edits it: a copy changed
+// field by field, then stored in one command.
+struct Edit {
+  explicit Edit(int block) : b(block), record(flow.block(block).record) {}
+  ~Edit() { flow.setRecord(b, record); }
+  // A string constant in a text-or-number operand.
+  void nameConst(int at, const std::string& utf8) {
+    writeTextOrNumber(record, at, RecordOperand::str(platform::utf8ToGbk(utf8)));
+  }
+  // A string constant in a text operand of `size`.
+  void textConst(int at, int size, const std::string& utf8) {
+    writeText(record, at, size, RecordOperand::str(platform::utf8ToGbk(utf8)));
+  }
+  void number(int at, int32_t v) { writeNumber(record, at, RecordOperand::integer(v)); }
+  int b;
+  std::vector<uint8_t> record;
+};
 
 int place(int kind, int left, int top, const char* note) {
   const int i = flow.addBlock(kind, left, top);
-  flow.block(i).note = platform::utf8ToGbk(note);
+  flow.setNote(i, platform::utf8ToGbk(note));
   return i;
 }
 
 // Sets the script and confirms it as the script editor does: the exits are
 // the names its gotoout commands use.
 void confirmScript(int b, const std::string& utf8) {
-  auto& s = static_cast<GCMD_DTC_SCRIPT&>(flow.block(b));
-  s.script = platform::utf8ToGbk(utf8);
+  const std::string script = platform::utf8ToGbk(utf8);
   compiler::TParser parser;
-  parser.setSource(compiler::splitLines(s.script));
+  parser.setSource(compiler::splitLines(script));
   if (!parser.compile()) {
     std::fprintf(stderr, "make_sample_project: script of block %d: %s\n", b,
                  parser.error().text.c_str());
     std::exit(1);
   }
-  flow.setScriptExits(b, parser.exitNames());
+  flow.setScript(b, script, parser.exitNames());
 }
 
 int exitNamed(int b, const char* name) {
@@ -77,7 +82,7 @@ void draw(int from, int e, int to) {
   const int code = flow.block(to).hitTest(drop.x, drop.y, &port);
   Polyline route = proposeRoute(start, drop, from == to ? std::nullopt : std::optional(port));
   simplify(route);
-  if (flow.dropConnection(from, e, to, code, route) < 0) {
+  if (dropConnection(flow, from, e, to, code, route) < 0) {
     std::fprintf(stderr, "make_sample_project: cannot connect %d.%d to %d\n", from, e, to);
     std::exit(1);
   }
@@ -90,30 +95,38 @@ int main(int argc, char** argv) {
     std::fprintf(argc == 2 ? stdout : stderr, "usage: make_sample_project OUT.src\n");
     return argc == 2 ? 0 : 2;
   }
-  flow.block(0).note = platform::utf8ToGbk("来电");
+  flow.setNote(0, platform::utf8ToGbk("来电"));
 
   const int welcome = place(kKindPlayVoice, 100, 180, "欢迎语,按#跳过");
-  textConst(flow.block(welcome), PlayVoiceRecord::kVoiceFile, "welcome.voc");
-  number(flow.block(welcome), PlayVoiceRecord::kVoiceType, 0);
-  textConst(flow.block(welcome), PlayVoiceRecord::kInterruptKeys, "#");
-  flow.block(welcome).record[PlayVoiceRecord::kPlayChannel] = kOpSys;
-  flow.block(welcome).record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+  {
+    Edit e(welcome);
+    e.nameConst(PlayVoiceRecord::kVoiceFile, "welcome.voc");
+    e.number(PlayVoiceRecord::kVoiceType, 0);
+    e.textConst(PlayVoiceRecord::kInterruptKeys, PlayVoiceRecord::kInterruptKeysSize, "#");
+    e.record[PlayVoiceRecord::kPlayChannel] = kOpSys;
+    e.record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+  }
 
   const int menu = place(kKindDigit, 100, 260, "主菜单:1输入号码,2留言");
-  textConst(flow.block(menu), DigitRecord::kPrompt, "menu.voc");
-  number(flow.block(menu), DigitRecord::kVoiceType, 0);
-  number(flow.block(menu), DigitRecord::kReplays, 2);
-  number(flow.block(menu), DigitRecord::kWaitAfter, 5000);
+  {
+    Edit e(menu);
+    e.nameConst(DigitRecord::kPrompt, "menu.voc");
+    e.number(DigitRecord::kVoiceType, 0);
+    e.number(DigitRecord::kReplays, 2);
+    e.number(DigitRecord::kWaitAfter, 5000);
+  }
 
   const int input = place(kKindInput, 100, 380, "输入四位号码到S1");
-  textConst(flow.block(input), InputRecord::kPrompt, "input.voc");
-  number(flow.block(input), InputRecord::kVoiceType, 0);
-  number(flow.block(input), InputRecord::kDigitCount, 4);
-  flow.block(input).record[InputRecord::kEndKey] = kOpStr;
-  putText(flow.block(input), InputRecord::kEndKey + 2, "#");
-  flow.block(input).record[InputRecord::kDigitsVar] = 1;
-  number(flow.block(input), InputRecord::kRepeat, 1);
-  number(flow.block(input), InputRecord::kDigitWait, 5000);
+  {
+    Edit e(input);
+    e.nameConst(InputRecord::kPrompt, "input.voc");
+    e.number(InputRecord::kVoiceType, 0);
+    e.number(InputRecord::kDigitCount, 4);
+    e.textConst(InputRecord::kEndKey, 1, "#");
+    writeRegisterByte(e.record, InputRecord::kDigitsVar, 1);
+    e.number(InputRecord::kRepeat, 1);
+    e.number(InputRecord::kDigitWait, 5000);
+  }
 
   const int check = place(kKindScript, 100, 460, "检查号码");
   confirmScript(check,
@@ -149,22 +162,31 @@ int main(int argc, char** argv) {
                 "again: gotoout retry");
 
   const int record = place(kKindRecord, 400, 380, "留言,按#结束");
-  flow.block(record).record[RecordRecord::kFile] = kOpS;  // named by script "name"
-  flow.block(record).record[RecordRecord::kFile + 1] = 10;
-  textConst(flow.block(record), RecordRecord::kStopKeys, "#");
-  number(flow.block(record), RecordRecord::kLength, 30);
+  {
+    Edit e(record);
+    // Named by the script "name": one file per message.
+    writeText(e.record, RecordRecord::kFile, RecordRecord::kFileSize, RecordOperand::sReg(10));
+    e.textConst(RecordRecord::kStopKeys, RecordRecord::kStopKeysSize, "#");
+    e.number(RecordRecord::kLength, 30);
+  }
 
   const int speak = place(kKindPlayTts, 100, 560, "读出号码");
-  number(flow.block(speak), PlayTtsRecord::kPlayType, 3);
-  flow.block(speak).record[PlayTtsRecord::kContent] = kOpS;
-  flow.block(speak).record[PlayTtsRecord::kContent + 1] = 1;
+  {
+    Edit e(speak);
+    e.number(PlayTtsRecord::kPlayType, 3);
+    writeText(e.record, PlayTtsRecord::kContent, PlayTtsRecord::kContentSize,
+              RecordOperand::sReg(1));
+  }
 
   const int bye = place(kKindPlayVoice, 400, 640, "再见");
-  textConst(flow.block(bye), PlayVoiceRecord::kVoiceFile, "bye.voc");
-  number(flow.block(bye), PlayVoiceRecord::kVoiceType, 0);
-  textConst(flow.block(bye), PlayVoiceRecord::kInterruptKeys, "N");
-  flow.block(bye).record[PlayVoiceRecord::kPlayChannel] = kOpSys;
-  flow.block(bye).record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+  {
+    Edit e(bye);
+    e.nameConst(PlayVoiceRecord::kVoiceFile, "bye.voc");
+    e.number(PlayVoiceRecord::kVoiceType, 0);
+    e.textConst(PlayVoiceRecord::kInterruptKeys, PlayVoiceRecord::kInterruptKeysSize, "N");
+    e.record[PlayVoiceRecord::kPlayChannel] = kOpSys;
+    e.record[PlayVoiceRecord::kPlayChannel + 1] = kSysChan;
+  }
 
   const int tally = place(kKindScript, 400, 460, "留言计数");
   confirmScript(tally,
@@ -222,7 +244,6 @@ int main(int argc, char** argv) {
   draw(tally, 0, bye);
   draw(tally, exitNamed(tally, "goodbye"), bye);
   draw(tally, exitNamed(tally, "again"), menu);
-  flow.deselectAll();
 
   if (!saveProjectFile(flow, argv[1])) {
     std::fprintf(stderr, "make_sample_project: cannot write %s: %s\n", argv[1],
