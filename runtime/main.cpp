@@ -16,6 +16,7 @@
 #include "platform/ticks.h"
 #include "runtime/callproc/config.h"
 #include "runtime/callproc/keycall.h"
+#include "runtime/callproc/reload.h"
 #include "runtime/callproc/runtime.h"
 #include "runtime/callproc/trace.h"
 #include "runtime/cti/hardware_cti.h"
@@ -30,7 +31,12 @@ const char kUsage[] =
     "\n"
     "  --headless  run without a window; every trace line goes to standard\n"
     "              output as HH:MM:SS(mmm)=>text. SIGINT or SIGTERM ends it\n"
-    "              within two seconds, whatever it is doing.\n"
+    "              within two seconds, whatever it is doing. SIGHUP re-reads\n"
+    "              [ivrfile] and [ivrtrig] of sysconfig.ini: the flows whose\n"
+    "              entry or file changed are loaded beside the running ones\n"
+    "              (calls in progress finish on their version, new calls take\n"
+    "              the new one), removed entries free their slots, and the\n"
+    "              trigger table is replaced.\n"
     "  -h, --help  show this text\n"
     "\n"
     "Under simulated access ([System] callintype=0) calls are placed with\n"
@@ -46,18 +52,24 @@ constexpr auto kStopGrace = std::chrono::milliseconds(1700);
 // SIGINT and SIGTERM, taken by one thread of their own at any point of the
 // program's life, start-up included. The first one calls the stop action
 // and wakes wait(); if finished() has not been called within kStopGrace,
-// the process ends with the last words of `lastWords`.
+// the process ends with the last words of `lastWords`. SIGHUP calls the
+// reload action, once start-up has set it.
 class StopSignals {
  public:
   StopSignals() {
     sigemptyset(&set_);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
+    sigaddset(&set_, SIGHUP);
     // Blocked before any other thread starts, so only sigwait sees them.
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
     std::thread([this] { run(); }).detach();
   }
 
+  void setReload(std::function<void()> onReload) {
+    std::lock_guard lock(mu_);
+    onReload_ = std::move(onReload);
+  }
   void setActions(std::function<void()> onStop, std::function<void()> lastWords) {
     std::lock_guard lock(mu_);
     onStop_ = std::move(onStop);
@@ -78,13 +90,26 @@ class StopSignals {
     finished_ = true;
     onStop_ = nullptr;
     lastWords_ = nullptr;
+    onReload_ = nullptr;
     cv_.notify_all();
   }
 
  private:
   void run() {
     int sig = 0;
-    sigwait(&set_, &sig);
+    for (;;) {
+      sigwait(&set_, &sig);
+      if (sig != SIGHUP) break;
+      std::function<void()> reload;
+      {
+        std::lock_guard lock(mu_);
+        if (signalled_) continue;
+        reload = onReload_;
+      }
+      // Not under the lock: reading the flows may take a while, and a stop
+      // signal meanwhile is still taken after it.
+      if (reload) reload();
+    }
     std::unique_lock lock(mu_);
     signalled_ = true;
     cv_.notify_all();
@@ -98,7 +123,7 @@ class StopSignals {
   std::mutex mu_;
   std::condition_variable cv_;
   bool signalled_ = false, finished_ = false;
-  std::function<void()> onStop_, lastWords_;
+  std::function<void()> onStop_, lastWords_, onReload_;
 };
 
 void reportLost(callproc::StreamSink& out) {
@@ -152,6 +177,7 @@ int main(int argc, char** argv) {
   hw.setTrace([&trace](const std::string& text) { trace.text(text); });
   callproc::Runtime rt(hw, clock, trace);
   callproc::KeyCallReceiver keycall(rt);
+  callproc::FlowReloader reloader(rt);
   stopSignals.setActions([&rt] { rt.requestStop(); }, [&out] { reportLost(out); });
 
   std::string error;
@@ -168,7 +194,23 @@ int main(int argc, char** argv) {
       if (stopSignals.signalled()) break;
       keycall.open(cfg.keycallport, cfg.keycalladdr);
       keycall.start();
+      reloader.noteLoaded(cfg);
       rt.startScanThread();
+      stopSignals.setReload([&] {
+        trace("SIGHUP: re-reading %s", iniPath.c_str());
+        platform::IniFile fresh(iniPath);
+        const callproc::SysConfig now = callproc::readSysConfig(fresh);
+        for (const auto& w : now.warnings)
+          trace("sysconfig.ini: %s", w.c_str());
+        if (now.flowCount > callproc::kMaxFlowEntries) {
+          trace("SIGHUP: [ivrfile] cnt=%d is more than %d; nothing reloaded", now.flowCount,
+                callproc::kMaxFlowEntries);
+          return;
+        }
+        const auto r = reloader.reload(now);
+        trace("SIGHUP: %d flows to load, %d unchanged, %d removed; %zu triggers", r.loaded,
+              r.unchanged, r.freed, now.triggers.size());
+      });
       break;
   }
 

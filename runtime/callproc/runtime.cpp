@@ -209,17 +209,21 @@ bool Runtime::loadFlowsAndTriggers(const SysConfig& cfg) {
       flowSlots_.insert(std::upper_bound(flowSlots_.begin(), flowSlots_.end(), e.slot), e.slot);
   }
 
+  setTriggers(triggerTable(cfg, trace_));
+  return ok;
+}
+
+std::vector<Trigger> triggerTable(const SysConfig& cfg, TraceLog& trace) {
   std::vector<Trigger> triggers;
   for (const TriggerEntry& t : cfg.triggers) {
     std::string code = platform::utf8ToGbk(t.code);
     if (code.size() > static_cast<size_t>(kMaxAccessCode)) {
-      trace_("流程触发号码%s超过19个字符,不能使用", t.code.c_str());
+      trace("流程触发号码%s超过19个字符,不能使用", t.code.c_str());
       continue;
     }
     triggers.push_back({std::move(code), t.slot});
   }
-  setTriggers(std::move(triggers));
-  return ok;
+  return triggers;
 }
 
 void Runtime::setTriggers(std::vector<Trigger> triggers) {

@@ -207,6 +207,10 @@ class Runtime {
   std::thread scanThread_;
 };
 
+// The trigger table of a configuration: access codes in GBK, codes longer
+// than 19 bytes refused with a trace line.
+std::vector<Trigger> triggerTable(const SysConfig& cfg, TraceLog& trace);
+
 // Reads and parses a compiled flow file on the calling thread, off the scan
 // pass, into a command that fills a bank of `slot` when the pass takes it.
 LoadFlow readFlowForSlot(int slot, std::string path, std::string vocDir,

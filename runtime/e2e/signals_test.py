@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""olvaro --headless ends within two seconds of SIGTERM or SIGINT whatever it
-is doing, and a reader of its standard output that goes away ends the trace
-output, not the runtime.
+"""olvaro --headless and its signals: it ends within two seconds of SIGTERM
+or SIGINT whatever it is doing; a reader of its standard output that goes
+away ends the trace output, not the runtime; SIGHUP reloads the flows whose
+configuration changed.
 
-    shutdown_test.py OLVARO MAKE_FLOWS KEYCALL SCHEMA_SQL
+    signals_test.py OLVARO MAKE_FLOWS KEYCALL SCHEMA_SQL
 """
 import fcntl
 import os
@@ -25,7 +26,7 @@ failures = []
 
 
 def fail(msg):
-    print("shutdown: " + msg)
+    print("signals: " + msg)
     failures.append(msg)
 
 
@@ -152,9 +153,39 @@ try:
     if holder.in_transaction:
         holder.rollback()
     holder.close()
+
+    # 5. SIGHUP: slot 0 is pointed at another flow; the next call runs it.
+    os.remove(db)
+    open(db, "w").close()
+    write_config([".\\flows\\start_only.cpl"])
+    with open(out_log, "w") as out:
+        p = subprocess.Popen([olvaro, "--headless"], cwd=work, stdout=out,
+                             stderr=subprocess.DEVNULL)
+    if wait_for(out_log, "ivr流程解释线程开始执行", 5):
+        with open(out_log, encoding="utf-8") as f:
+            port = re.search(r"KeyCall UDP端口(\d+)成功", f.read()).group(1)
+        p.send_signal(signal.SIGHUP)
+        if not wait_for(out_log, "SIGHUP: 0 flows to load, 1 unchanged, 0 removed; 1 triggers", 5):
+            fail("SIGHUP with nothing changed: no summary line")
+        write_config([".\\flows\\telephony.cpl"])
+        p.send_signal(signal.SIGHUP)
+        if not wait_for(out_log, "telephony.cpl编号0加载成功", 5):
+            fail("SIGHUP: the changed slot was not loaded")
+        subprocess.run([keycall, "--port", port, "call", "0", "555"], check=True)
+        if not wait_for(out_log, "通道0=>(1)PlayFile", 5):
+            fail("SIGHUP: the next call did not run the new flow")
+        if p.poll() is not None:
+            fail("SIGHUP ended the runtime")
+        else:
+            stop_within(p, signal.SIGTERM, "after SIGHUP")
+    else:
+        fail("SIGHUP: the runtime did not start")
+        p.kill()
+        p.wait()
 finally:
+    if failures: print(open(os.path.join(work, "out.log")).read()[-3000:])
     shutil.rmtree(work, ignore_errors=True)
 
 if failures:
     sys.exit(1)
-print("shutdown: all passed")
+print("signals: all passed")
