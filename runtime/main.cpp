@@ -86,11 +86,12 @@ class StopSignals {
   }
   // The orderly shutdown is done; the actions are not called any more.
   void finished() {
+    std::function<void()> a, b, c;  // let go of what they hold outside the lock
     std::lock_guard lock(mu_);
     finished_ = true;
-    onStop_ = nullptr;
-    lastWords_ = nullptr;
-    onReload_ = nullptr;
+    a.swap(onStop_);
+    b.swap(lastWords_);
+    c.swap(onReload_);
     cv_.notify_all();
   }
 
@@ -135,33 +136,8 @@ void reportLost(callproc::StreamSink& out) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  bool headless = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--headless")) {
-      headless = true;
-      continue;
-    }
-    std::fprintf(stderr, "olvaro: unknown argument '%s'\n\n%s", argv[i], kUsage);
-    return 2;
-  }
-  if (!headless) {
-    std::fprintf(stderr, "olvaro: this build has no main window yet; run 'olvaro --headless'\n");
-    return 2;
-  }
-
-  // A reader of standard output that goes away ends the trace output (the
-  // write fails with EPIPE), not the runtime.
-  signal(SIGPIPE, SIG_IGN);
-  // A file-size limit (ulimit -f) fails the recording write with EFBIG,
-  // which the record block reports, instead of killing the runtime.
-  signal(SIGXFSZ, SIG_IGN);
-  StopSignals stopSignals;
-
+// The runtime without a window, from start-up until a stop signal.
+int runHeadless(StopSignals& stopSignals) {
   const std::string iniPath = "./sysconfig.ini";
   platform::IniFile ini(iniPath);
   if (!ini.exists())
@@ -171,20 +147,24 @@ int main(int argc, char** argv) {
 
   platform::Clock& clock = platform::SystemClock::instance();
   callproc::TraceLog trace(clock);
-  callproc::StreamSink out(stdout);
+  // Shared with the last words, which may still speak while the rest is
+  // taken down.
+  auto outSink = std::make_shared<callproc::StreamSink>(stdout);
+  callproc::StreamSink& out = *outSink;
   trace.addSink(&out);
   cti::HardwareCti hw;
   hw.setTrace([&trace](const std::string& text) { trace.text(text); });
   callproc::Runtime rt(hw, clock, trace);
   callproc::KeyCallReceiver keycall(rt);
   callproc::FlowReloader reloader(rt);
-  stopSignals.setActions([&rt] { rt.requestStop(); }, [&out] { reportLost(out); });
+  stopSignals.setActions([&rt] { rt.requestStop(); }, [outSink] { reportLost(*outSink); });
 
   std::string error;
   switch (rt.start(cfg, ini, &error)) {
     case callproc::StartResult::kDatabaseFailed:
-      stopSignals.finished();
+      stopSignals.setActions(nullptr, [outSink] { reportLost(*outSink); });
       if (!out.flush(kStopGrace)) reportLost(out);
+      trace.removeSink(&out);
       std::fprintf(stderr, "olvaro: %s\n", error.c_str());
       return 1;
     case callproc::StartResult::kStopped:
@@ -221,7 +201,40 @@ int main(int argc, char** argv) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   if (!out.flush(std::max(left, std::chrono::milliseconds(0)))) reportLost(out);
-  stopSignals.finished();
   trace.removeSink(&out);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  bool headless = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (!std::strcmp(argv[i], "--headless")) {
+      headless = true;
+      continue;
+    }
+    std::fprintf(stderr, "olvaro: unknown argument '%s'\n\n%s", argv[i], kUsage);
+    return 2;
+  }
+  if (!headless) {
+    std::fprintf(stderr, "olvaro: this build has no main window yet; run 'olvaro --headless'\n");
+    return 2;
+  }
+
+  // A reader of standard output that goes away ends the trace output (the
+  // write fails with EPIPE), not the runtime.
+  signal(SIGPIPE, SIG_IGN);
+  // A file-size limit (ulimit -f) fails the recording write with EFBIG,
+  // which the record block reports, instead of killing the runtime.
+  signal(SIGXFSZ, SIG_IGN);
+  StopSignals stopSignals;
+  // Everything the runtime made is taken down inside runHeadless, still
+  // under the stop deadline: a destructor waiting on a statement cannot hold
+  // the process past it.
+  const int rc = runHeadless(stopSignals);
+  stopSignals.finished();
+  return rc;
 }

@@ -496,10 +496,14 @@ bool Recordset::Open(Database& db, const std::string& gbkSql, DbError* err) {
   Close();
   Database::Result r;
   if (!db.query(gbkSql, &r, err)) return false;
-  result_ = std::move(r);
+  Take(std::move(r));
+  return true;
+}
+
+void Recordset::Take(Database::Result rows) {
+  result_ = std::move(rows);
   pos_ = 0;
   open_ = true;
-  return true;
 }
 
 void Recordset::Close() {
@@ -588,15 +592,103 @@ bool ChannelDatabases::valid(int c, interp::DbFailure* err) const {
   return false;
 }
 
-bool ChannelDatabases::open(int c, const std::string& sql, interp::DbFailure* err) {
-  if (!valid(c, err)) return false;
-  DbError e;
-  return sets_[c].Open(db_, sql, &e) || fail(err, e);
+interp::DbStatus ChannelDatabases::open(int c, const std::string& sql, interp::DbFailure* err) {
+  return run(c, true, sql, err);
 }
 
-bool ChannelDatabases::execute(const std::string& sql, interp::DbFailure* err) {
-  DbError e;
-  return db_.execute(sql, &e) || fail(err, e);
+interp::DbStatus ChannelDatabases::execute(int c, const std::string& sql, interp::DbFailure* err) {
+  return run(c, false, sql, err);
+}
+
+bool ChannelDatabases::inFlight(int c) const {
+  return c >= 0 && c < kChannels && jobs_[c] != nullptr;
+}
+
+void ChannelDatabases::forget(int c) {
+  if (c >= 0 && c < kChannels) jobs_[c].reset();
+}
+
+interp::DbStatus ChannelDatabases::run(int c, bool query, const std::string& sql,
+                                       interp::DbFailure* err) {
+  using interp::DbStatus;
+  if (!valid(c, err)) return DbStatus::kFailed;
+  if (std::shared_ptr<Job>& pending = jobs_[c]) {
+    if (!pending->done.load(std::memory_order_acquire)) return DbStatus::kPending;
+    std::shared_ptr<Job> job = std::move(pending);
+    return finish(c, *job, err);
+  }
+  // The record set closes when the query starts: whatever comes back, the
+  // previous rows are gone.
+  if (query) sets_[c].Close();
+  auto job = std::make_shared<Job>();
+  job->query = query;
+  job->sql = sql;
+  auto body = [this, job] {
+    job->ok =
+        job->query ? db_.query(job->sql, &job->rows, &job->err) : db_.execute(job->sql, &job->err);
+    job->done.store(true, std::memory_order_release);
+  };
+  if (!worker_) {
+    body();
+    return finish(c, *job, err);
+  }
+  jobs_[c] = job;
+  worker_->submit(std::move(body));
+  return DbStatus::kPending;
+}
+
+interp::DbStatus ChannelDatabases::finish(int c, Job& job, interp::DbFailure* err) {
+  if (!job.ok) {
+    fail(err, job.err);
+    return interp::DbStatus::kFailed;
+  }
+  if (job.query) sets_[c].Take(std::move(job.rows));
+  return interp::DbStatus::kDone;
+}
+
+// ---- DbWorker ---------------------------------------------------------------
+
+DbWorker::DbWorker() : thread_([this] { run(); }) {}
+
+DbWorker::~DbWorker() {
+  {
+    std::lock_guard lock(mu_);
+    stop_ = true;
+    jobs_.clear();
+  }
+  cv_.notify_all();
+  thread_.join();
+}
+
+void DbWorker::submit(std::function<void()> job) {
+  {
+    std::lock_guard lock(mu_);
+    jobs_.push_back(std::move(job));
+  }
+  cv_.notify_one();
+}
+
+void DbWorker::drain() {
+  std::unique_lock lock(mu_);
+  idle_.wait(lock, [this] { return (jobs_.empty() && !busy_) || stop_; });
+}
+
+void DbWorker::run() {
+  std::unique_lock lock(mu_);
+  for (;;) {
+    cv_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+    if (stop_) break;
+    std::function<void()> job = std::move(jobs_.front());
+    jobs_.pop_front();
+    busy_ = true;
+    lock.unlock();
+    job();
+    lock.lock();
+    busy_ = false;
+    if (jobs_.empty()) idle_.notify_all();
+  }
+  busy_ = false;
+  idle_.notify_all();
 }
 
 bool ChannelDatabases::moveNext(int c, interp::DbFailure* err) {

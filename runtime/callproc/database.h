@@ -23,10 +23,14 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/callproc/config.h"
@@ -124,6 +128,8 @@ class Recordset {
   int State() const { return open_ ? 1 : 0; }
   // Closes, runs the query and keeps its rows; on failure it stays closed.
   bool Open(Database& db, const std::string& gbkSql, DbError* err);
+  // Opens on rows a query already gave.
+  void Take(Database::Result rows);
   void Close();
   bool MoveNext(DbError* err);
   // EOF of the current position (closed: an error).
@@ -142,25 +148,67 @@ class Recordset {
   size_t pos_ = 0;
 };
 
+// Runs jobs on a thread of its own, one at a time, in the order submitted,
+// so that a statement that waits (a lock, a slow query, a server far away)
+// holds only the channel that issued it, never the scan pass.
+class DbWorker {
+ public:
+  DbWorker();
+  // Lets the running job finish; jobs not yet started are dropped.
+  ~DbWorker();
+  void submit(std::function<void()> job);
+  // Waits until every job submitted so far has run.
+  void drain();
+
+ private:
+  void run();
+  std::mutex mu_;
+  std::condition_variable cv_, idle_;
+  std::deque<std::function<void()>> jobs_;
+  bool busy_ = false, stop_ = false;
+  std::thread thread_;
+};
+
 // The database as the script commands see it: the shared connection and one
-// record set per channel.
+// record set per channel. With a worker, the statements that reach the
+// database (open, execute) run on it and answer kPending until their result
+// is back; each channel has at most one in flight, so its statements keep
+// their order. Without one they run at once.
 class ChannelDatabases : public interp::ChannelDatabase {
  public:
   explicit ChannelDatabases(Database& db) : db_(db) {}
-  bool open(int c, const std::string& sql, interp::DbFailure* err) override;
-  bool execute(const std::string& sql, interp::DbFailure* err) override;
+  void setWorker(DbWorker* worker) { worker_ = worker; }
+  interp::DbStatus open(int c, const std::string& sql, interp::DbFailure* err) override;
+  interp::DbStatus execute(int c, const std::string& sql, interp::DbFailure* err) override;
+  bool inFlight(int c) const override;
   bool moveNext(int c, interp::DbFailure* err) override;
   bool eof(int c, bool* eof, interp::DbFailure* err) override;
   bool recordCount(int c, long* n, interp::DbFailure* err) override;
   bool field(int c, int index, std::string* text, interp::DbFailure* err) override;
   bool field(int c, const std::string& name, std::string* text, interp::DbFailure* err) override;
+  // The channel's call ended: a result still to come is dropped (the
+  // statement itself still runs to its end).
+  void forget(int c);
   Recordset& recordset(int c) { return sets_[c]; }
 
  private:
   static constexpr int kChannels = 128;
+  // One statement of a channel on its way through the worker.
+  struct Job {
+    bool query = false;
+    std::string sql;
+    bool ok = false;
+    DbError err;
+    Database::Result rows;
+    std::atomic<bool> done{false};
+  };
   bool valid(int c, interp::DbFailure* err) const;
+  interp::DbStatus run(int c, bool query, const std::string& sql, interp::DbFailure* err);
+  interp::DbStatus finish(int c, Job& job, interp::DbFailure* err);
   Database& db_;
+  DbWorker* worker_ = nullptr;
   std::array<Recordset, kChannels> sets_;
+  std::array<std::shared_ptr<Job>, kChannels> jobs_;
 };
 
 }  // namespace callproc

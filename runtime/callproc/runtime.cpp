@@ -173,10 +173,15 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
   }
 
   if (stopRequested_) return StartResult::kStopped;
+  dbWorker_.reset();
   channelDbs_.reset();
   db_ = std::make_unique<Database>();
   if (!db_->open(cfg, error)) return StartResult::kDatabaseFailed;
   channelDbs_ = std::make_unique<ChannelDatabases>(*db_);
+  if (!dbInline_) {
+    dbWorker_ = std::make_unique<DbWorker>();
+    channelDbs_->setWorker(dbWorker_.get());
+  }
 
   const bool loaded = loadFlowsAndTriggers(cfg);
   if (stopRequested_) return StartResult::kStopped;
@@ -590,6 +595,8 @@ void Runtime::resetChannel(int c) {
   showStatus(c, kStatusIdle);
   rec.clearCall();
   chans_.regs(c).reset();
+  // A statement still on the worker answers a call that is gone.
+  if (channelDbs_) channelDbs_->forget(c);
   if (c < channelCount_) {
     cti_.CTISetOutHook(c);
     if (callintype_ == 0) cti_.CTICloseMCI();

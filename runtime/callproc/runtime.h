@@ -25,6 +25,7 @@ namespace callproc {
 
 class Database;
 class ChannelDatabases;
+class DbWorker;
 
 // What the main window shows per channel (icons, status texts). Headless
 // programs leave it out.
@@ -139,6 +140,11 @@ class Runtime {
   // How long a channel may run on after its caller hung up before the scan
   // resets it, in seconds; 0 never. start() takes [System] hanguptimeout.
   void setHangupLimit(int seconds) { hangupLimitMs_ = static_cast<uint32_t>(seconds) * 1000u; }
+  // The flows' statements run on a worker thread of their own, so that one
+  // statement holds only its channel, not the pass. Inline, they run within
+  // the pass (the call simulation, whose passes take no real time); set
+  // before start().
+  void setDatabaseInline(bool inlineStatements) { dbInline_ = inlineStatements; }
   // For tests: run with a channel count and access mode without start().
   void setChannelSetup(int count, int callintype) {
     channelCount_ = count;
@@ -187,6 +193,8 @@ class Runtime {
   std::vector<int> flowSlots_;  // slots holding a configured flow, sorted
   std::unique_ptr<Database> db_;
   std::unique_ptr<ChannelDatabases> channelDbs_;
+  bool dbInline_ = false;
+  std::unique_ptr<DbWorker> dbWorker_;  // after the database: stopped before it
   std::array<std::string, kMaxChannels> preparedSql_;
 
   std::array<std::string, kMaxChannels> pendingCaller_;

@@ -150,12 +150,23 @@ void execDatabase(ScriptRun& run) {
     case cpl::kSqlopen:
     case cpl::kSqlexec: {
       const bool open = run.info->code == cpl::kSqlopen;
-      if (!open) run.line("通道%2d (外线) : sqlexec,sql=%s", run.chan, utf8(sql).c_str());
-      ChannelDatabase* db = databaseOf(run, sql, true);
+      ChannelDatabase* db = run.host.database();
+      // A statement on the worker: this instruction runs again each pass
+      // until its result is back, and only its first run writes the line.
+      const bool resuming = db && db->inFlight(run.chan);
+      if (!open && !resuming)
+        run.line("通道%2d (外线) : sqlexec,sql=%s", run.chan, utf8(sql).c_str());
+      if (!db) databaseOf(run, sql, true);
       DbFailure f;
-      const bool ok = db && (open ? db->open(run.chan, sql, &f) : db->execute(sql, &f));
-      if (db && !ok) failureLines(run, f, sql);
-      run.regs.I[run.ops[1].reg] = ok ? 1 : 0;
+      const DbStatus st = !db    ? DbStatus::kFailed
+                          : open ? db->open(run.chan, sql, &f)
+                                 : db->execute(run.chan, sql, &f);
+      if (st == DbStatus::kPending) {
+        run.waiting = true;
+        return;
+      }
+      if (db && st == DbStatus::kFailed) failureLines(run, f, sql);
+      run.regs.I[run.ops[1].reg] = st == DbStatus::kDone ? 1 : 0;
       return;
     }
     case cpl::kMovenext: {

@@ -103,6 +103,9 @@ TEST_F(RuntimeScriptTest, SampleFlowScriptBlock) {
       {"1234", "通道2=>(6:0)GotoOut 6", cpl::kKindPlayTts, 925, 2},     // "small"
       {"5002", "通道2=>(7:0)GotoOut 7", cpl::kKindPlayVoice, 3751, 3},  // "large"
   };
+  // Pass by pass: the block's statement runs within its pass, as the call
+  // simulation runs it, not on the database worker.
+  rt_.setDatabaseInline(true);
   call(OLVARO_SAMPLE_CPL);
   for (const Case& k : cases) {
     SCOPED_TRACE(k.digits);

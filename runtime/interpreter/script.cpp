@@ -318,7 +318,7 @@ void runScriptBlock(ScriptHost& host, int c) {
     }
     run.ins = run.code()[pc];
     execute(run);
-    if (run.transferred) return;
+    if (run.transferred || run.waiting) return;
     uint32_t& after = host.pc(c);
     after += 1;
     if (after % kPassLimit == 0) return;

@@ -36,6 +36,9 @@ class ScriptRun {
   std::array<cpl::Operand, cpl::kMaxFields> ops;
   // Set by commands that leave the pass: a jump or a transfer to a block.
   bool transferred = false;
+  // Set by a command that waits for a result (a statement on the database
+  // worker): the pass ends at this instruction, which runs again next pass.
+  bool waiting = false;
 
   std::span<const cpl::Instruction> code() const { return code_; }
   int32_t defaultExit() const { return defaultExit_; }
