@@ -354,6 +354,7 @@ void resetLibrary() {
   Library& l = lib();
   stopPoller();
   stopTimer();
+  stopCallerIdSender();
   closeNamedSem();
   l.open = false;
   l.initialised = false;
@@ -491,6 +492,7 @@ extern "C" int ZT_Initialize(void) {
 extern "C" int ZT_Disable(void) {
   Library& l = lib();
   bool stopped = stopPoller();
+  stopCallerIdSender();
   l.bufferLockOpen = false;
   pauseMs(1000);
   RequestBlock b = makeBlock();

@@ -202,6 +202,9 @@ bool isBusyTone(int signal);
 // Stops the periodic timer of the timer path (the stop of playback uses it).
 void stopTimer();
 
+// Ends the caller-ID sender thread of ZT_SendCID_Ring, if one runs.
+void stopCallerIdSender();
+
 // Puts the library back as loaded: device closed, threads stopped, state
 // cleared. For tests, which run many openings in one process.
 void resetLibrary();

@@ -104,11 +104,15 @@ std::thread g_cidThread;
 std::atomic<bool> g_cidStop{false};
 std::atomic<int> g_cidResult{0};
 
+// A set nobody answers is given up after this long.
+constexpr int64_t kCidGiveUpMs = 120'000;
+
 void cidSender(int arg, std::string number) {
   int channel = (arg >> 8) & 0x0F;
   int mode = arg & 0x0F;
   auto offHook = [&] { return hookState(channel) == 1; };
-  auto stopped = [&] { return g_cidStop.load(); };
+  const int64_t start = nowMs();
+  auto stopped = [&] { return g_cidStop.load() || nowMs() - start > kCidGiveUpMs; };
   if (mode == 1) {
     ZT_SetSendMode(channel, 1);
     ZT_RingCtrl(channel);
@@ -503,7 +507,8 @@ extern "C" int ZT_CASDetect(int channel) {
 extern "C" int ZT_ReceiveCallingID(int channel, char* buffer, int length) {
   if (!checkChannel(channel) || !buffer || length < 0) return -1;
   char area[128] = {};
-  RequestBlock b = makeBlock(0, channel, length);
+  // The device fills our 128-byte area, never more, whatever the caller asks.
+  RequestBlock b = makeBlock(0, channel, std::min(length, 128));
   putAddress(b.data(), area);
   if (ask(kReqCallingId, b) != 0) return -1;
   int received = std::clamp(getInt(b.data(), kW2), 0, 128);
@@ -567,6 +572,16 @@ extern "C" int ZT_SendCID_Ring(int channel, int mode, const char* number) {
   }
   return 1;
 }
+
+namespace parvane {
+void stopCallerIdSender() {
+  std::lock_guard lock(g_cidMutex);
+  if (!g_cidThread.joinable()) return;
+  g_cidStop = true;
+  g_cidThread.join();
+  g_cidStop = false;
+}
+}  // namespace parvane
 
 // Waits for the caller-ID sender of ZT_SendCID_Ring; its result (1 done, -1
 // device failure, -3 bad mode). For tests and for an orderly shutdown.

@@ -55,6 +55,7 @@ void VirtualBox::reset() {
     c = Channel{};
   ch_[0].type = 1;
   ch_[1].type = 0;
+  ch_[1].relay = 0;  // a local set starts powered, not ringing
   sysPara_.assign(kSysParaWords, 0);
   // Tone limits in 40 ms units: cadence windows the box's detector uses.
   const int32_t limits[15] = {0, 100, 0, 20, 0, 10, 50, 20, 0, 60, 120, 20, 0, 150, 250};
