@@ -15,6 +15,8 @@ packages=(
   libspeexdsp-dev
   # tools used by the scripts and tests
   python3 sqlite3
+  # FSK decoder that checks the voice box's FSK file writer
+  minimodem
 )
 
 missing=()

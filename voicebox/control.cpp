@@ -89,9 +89,13 @@ std::string runControlCommand(const std::string& line, bool& ok) {
     if (!parseInt(w[1], 0, kVirtualChannels - 1, ch)) return "no such channel: " + w[1];
     return {};
   };
+  // Success says "ok" and what it has to say; failure gives its reason.
   auto done = [&](bool success, const std::string& what) {
     ok = success;
     return success ? "ok" + (what.empty() ? std::string() : " " + what) : error(what);
+  };
+  auto check = [&](bool success, const std::string& reason) {
+    return done(success, success ? std::string() : reason);
   };
 
   if (cmd == "ring") {
@@ -109,26 +113,26 @@ std::string runControlCommand(const std::string& line, bool& ok) {
         return error("bad argument: " + w[i]);
       }
     }
-    return done(box.ring(ch, number, times, fsk ? CallerIdMode::kFsk : CallerIdMode::kDtmf),
-                "channel " + std::to_string(ch) + " is not an idle line");
+    return check(box.ring(ch, number, times, fsk ? CallerIdMode::kFsk : CallerIdMode::kDtmf),
+                 "channel " + std::to_string(ch) + " is not an idle line");
   }
   if (cmd == "keys") {
     if (auto e = needChannel(2, 2); !e.empty()) return error(e);
-    return done(box.keys(ch, w[2]), "bad keys: " + w[2]);
+    return check(box.keys(ch, w[2]), "bad keys: " + w[2]);
   }
   if (cmd == "lift" || cmd == "answer") {
     if (auto e = needChannel(1, 1); !e.empty()) return error(e);
-    return done(cmd == "answer" ? box.tone(ch, Tone::kAnswer) : box.lift(ch), "");
+    return check(cmd == "answer" ? box.tone(ch, Tone::kAnswer) : box.lift(ch), "failed");
   }
   if (cmd == "replace" || cmd == "hangup") {
     if (auto e = needChannel(1, 1); !e.empty()) return error(e);
-    return done(box.replace(ch), "");
+    return check(box.replace(ch), "failed");
   }
   if (cmd == "tone") {
     if (auto e = needChannel(2, 2); !e.empty()) return error(e);
     Tone t;
     if (!parseTone(w[2], t)) return error("no such tone: " + w[2]);
-    return done(box.tone(ch, t), "");
+    return check(box.tone(ch, t), "failed");
   }
   if (cmd == "feed") {
     if (auto e = needChannel(2, 2); !e.empty()) return error(e);
@@ -164,7 +168,7 @@ std::string runControlCommand(const std::string& line, bool& ok) {
     if (auto e = needChannel(2, 2); !e.empty()) return error(e);
     int type;
     if (!parseInt(w[2], 0, 2, type)) return error("no such type: " + w[2]);
-    return done(box.setChannelType(ch, type), "");
+    return check(box.setChannelType(ch, type), "failed");
   }
   if (cmd == "advance") {
     int ms;

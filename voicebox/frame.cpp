@@ -355,6 +355,7 @@ void resetLibrary() {
   stopPoller();
   stopTimer();
   stopCallerIdSender();
+  VBox_StopControl();
   closeNamedSem();
   l.open = false;
   l.initialised = false;
