@@ -36,6 +36,27 @@ bool AutoResetEvent::wait(int ms) {
   return true;
 }
 
+void TimedLock::lock() {
+  std::unique_lock lock(m_);
+  cv_.wait(lock, [&] { return !held_; });
+  held_ = true;
+}
+
+void TimedLock::unlock() {
+  {
+    std::lock_guard lock(m_);
+    held_ = false;
+  }
+  cv_.notify_one();
+}
+
+bool TimedLock::try_lock_until(std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(m_);
+  if (!cv_.wait_until(lock, deadline, [&] { return !held_; })) return false;
+  held_ = true;
+  return true;
+}
+
 bool EventRing::post(const int32_t (&record)[kEventWords]) {
   std::lock_guard lock(m_);
   int free = (read_ - write_ + kRingRecords - 1) % kRingRecords;

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -54,6 +55,20 @@ class AutoResetEvent {
   std::mutex m_;
   std::condition_variable cv_;
   bool set_ = false;
+};
+
+// A lock waited for with a deadline. Built on a plain mutex and a condition
+// variable: ThreadSanitizer does not follow the timed lock of std::timed_mutex.
+class TimedLock {
+ public:
+  void lock();
+  void unlock();
+  bool try_lock_until(std::chrono::steady_clock::time_point deadline);
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool held_ = false;
 };
 
 // 100 records, 99 usable: one producer (the poller) and one consumer (the
@@ -134,7 +149,7 @@ struct Library {
 
   // Request lock: one request at a time in this process, and through the
   // named semaphore across processes that share a device.
-  std::timed_mutex requestLock;
+  TimedLock requestLock;
   sem_t* namedSem = nullptr;  // changed only under requestLock
   std::string namedSemName;
   std::atomic<int> lockWaitMs{10000};
