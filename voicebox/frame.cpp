@@ -110,8 +110,7 @@ bool postEventText(int channel, int code, const std::string& text) {
   r[0] = code;
   r[1] = channel;
   // The text starts at w2, zero-terminated within the record.
-  size_t room = (kEventWords - 2) * 4 - 1;
-  std::memcpy(&r[2], text.data(), std::min(room, text.size()));
+  std::memcpy(&r[2], text.data(), std::min<size_t>(kEventTextMax, text.size()));
   return lib().ch[channel].events.post(r);
 }
 
@@ -436,6 +435,7 @@ extern "C" int ZT_Installed(void) {
   putAddress(b.data(), para.data());
   if (request(kReqSysPara, b) != 0) {
     l.open = false;
+    transportClose();
     l.lastError = kErrNoDevice;
     return 0;
   }

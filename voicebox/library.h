@@ -27,6 +27,8 @@ constexpr int kRingRecords = 100;
 constexpr int kDtmfBuffer = 128;
 constexpr int kProgressBlock = 2048;
 constexpr int kPollerPeriodMs = 200;
+// Characters of text an event record holds after its code and channel.
+constexpr int kEventTextMax = (kEventWords - 2) * 4 - 1;
 
 // Last-error codes.
 constexpr int kErrNoDevice = 255;
@@ -219,6 +221,9 @@ void stopTimer();
 
 // Ends the caller-ID sender thread of ZT_SendCID_Ring, if one runs.
 void stopCallerIdSender();
+// Waits for the caller-ID sender to finish; its result (1 done, -1 device
+// failure, -3 bad mode).
+int joinCallerIdSender();
 
 // Puts the library back as loaded: device closed, threads stopped, state
 // cleared. For tests, which run many openings in one process.

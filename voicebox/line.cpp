@@ -583,13 +583,13 @@ void stopCallerIdSender() {
 }
 }  // namespace parvane
 
-// Waits for the caller-ID sender of ZT_SendCID_Ring; its result (1 done, -1
-// device failure, -3 bad mode). For tests and for an orderly shutdown.
-int parvaneJoinCallerIdSender() {
+namespace parvane {
+int joinCallerIdSender() {
   std::lock_guard lock(g_cidMutex);
   if (g_cidThread.joinable()) g_cidThread.join();
   return g_cidResult.load();
 }
+}  // namespace parvane
 
 // ---- device requests with little logic of their own ----
 
@@ -780,9 +780,10 @@ void detectionStep(int channel) {
     }
   }
 
-  // 3. DTMF.
+  // 3. DTMF. An event holds 99 characters and its terminator; what does not
+  // fit stays in the buffer for the next pass rather than being lost.
   std::string digits;
-  for (int i = 0; i < 100; ++i) {
+  for (int i = 0; i < kEventTextMax; ++i) {
     int d = ZT_GetDTMFChar(channel);
     if (d < 0) break;
     digits.push_back(static_cast<char>(d));

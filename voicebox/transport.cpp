@@ -37,6 +37,7 @@ bool transportOpen() {
 void transportClose() {
   int fd = g_fd.exchange(-1);
   if (fd >= 0) ::close(fd);
+  g_virtual = true;
 }
 
 bool transportIsVirtual() {
