@@ -198,7 +198,9 @@ std::string controlSocketPath(const char* configured) {
 namespace {
 
 std::mutex g_serverMutex;
-std::thread g_server;
+// Never destroyed: a thread object still running at exit would end the
+// program through std::terminate.
+std::thread& g_server = *new std::thread;
 std::atomic<bool> g_serverStop{false};
 int g_listenFd = -1;
 std::string g_serverPath;

@@ -100,7 +100,9 @@ int refillDtmf(int channel, ChannelState& c) {
 // ---- caller-ID sender ----
 
 std::mutex g_cidMutex;
-std::thread g_cidThread;
+// Never destroyed: a sender not yet joined at exit would end the program
+// through std::terminate.
+std::thread& g_cidThread = *new std::thread;
 std::atomic<bool> g_cidStop{false};
 std::atomic<int> g_cidResult{0};
 
