@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "voicebox/library.h"
 #include "voicebox/vbox_control.h"
 #include "voicebox/virtual_box.h"
 
@@ -198,9 +199,8 @@ std::string controlSocketPath(const char* configured) {
 namespace {
 
 std::mutex g_serverMutex;
-// Never destroyed: a thread object still running at exit would end the
-// program through std::terminate.
-std::thread& g_server = *new std::thread;
+NoDestroy<std::thread> g_serverThread;
+std::thread& g_server = g_serverThread.get();
 std::atomic<bool> g_serverStop{false};
 int g_listenFd = -1;
 std::string g_serverPath;

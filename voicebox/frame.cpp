@@ -85,8 +85,8 @@ void EventRing::clear() {
 }
 
 Library& lib() {
-  static Library* l = new Library;  // never destroyed: threads may outlive exit
-  return *l;
+  static NoDestroy<Library> l;
+  return l.get();
 }
 
 bool checkChannel(int channel) {
@@ -335,7 +335,7 @@ bool startTimer() {
 
 void createWakeEvents() {
   for (auto& c : lib().ch)
-    if (!c.wake.load()) c.wake = new AutoResetEvent;  // lives as long as the process
+    c.wake = &c.wakeEvent;
 }
 
 void closeNamedSem() {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -44,6 +45,20 @@ enum VoiceOp : int {
   kOpBufferPlay = 2,
   kOpFileRecord = 3,
   kOpFilePlay = 4
+};
+
+// A process-wide object that is never destroyed: threads of the library may
+// still use it while the program exits, and a std::thread still running at
+// destruction would end the program. It lives in static storage, so an
+// unloaded library leaves no heap block behind either.
+template <typename T>
+class NoDestroy {
+ public:
+  NoDestroy() { new (buf_) T(); }
+  T& get() { return *std::launder(reinterpret_cast<T*>(buf_)); }
+
+ private:
+  alignas(T) unsigned char buf_[sizeof(T)];
 };
 
 // A Windows-style auto-reset event: one wait is released per set.
@@ -90,6 +105,8 @@ class EventRing {
 
 struct ChannelState {
   EventRing events;
+  // The wake-up event exists from ZT_Installed on; before, nobody is woken.
+  AutoResetEvent wakeEvent;
   std::atomic<AutoResetEvent*> wake{nullptr};
   std::atomic<bool> waiting{false};
 

@@ -100,9 +100,8 @@ int refillDtmf(int channel, ChannelState& c) {
 // ---- caller-ID sender ----
 
 std::mutex g_cidMutex;
-// Never destroyed: a sender not yet joined at exit would end the program
-// through std::terminate.
-std::thread& g_cidThread = *new std::thread;
+NoDestroy<std::thread> g_cidThreadStorage;
+std::thread& g_cidThread = g_cidThreadStorage.get();
 std::atomic<bool> g_cidStop{false};
 std::atomic<int> g_cidResult{0};
 

@@ -307,7 +307,7 @@ TEST_F(BoxTest, ChannelFrequencyRoundsHalfAwayFromZero) {
   } rows[] = {{453, 30716, 24816}, {0, 32768, 32768},    {1000, 23170, 0},
               {2000, 0, -32768},   {1174, 19798, -8845}, {3000, -23170, 0}};
   for (auto& r : rows) {
-    box().reset();
+    box().reset(false);
     ASSERT_EQ(ZT_SetChannelFreq(0, r.f), 0);
     auto p = box().channelParams(0);
     ASSERT_EQ(p.size(), 4u);

@@ -23,8 +23,7 @@ class BoxTest : public ::testing::Test {
     ::setenv("PARVANE_CONTROL", "off", 1);
     ::unsetenv("PARVANE_DEVICE");
     parvane::resetLibrary();
-    box().reset();
-    box().setRealTime(false);
+    box().reset(false);
   }
   void TearDown() override { parvane::resetLibrary(); }
 

@@ -1,5 +1,7 @@
 #include "voicebox/virtual_box.h"
 
+#include "voicebox/library.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -49,7 +51,7 @@ VirtualBox::VirtualBox() {
   reset();
 }
 
-void VirtualBox::reset() {
+void VirtualBox::reset(bool realTime) {
   std::lock_guard lock(m_);
   for (auto& c : ch_)
     c = Channel{};
@@ -63,7 +65,7 @@ void VirtualBox::reset() {
     sysPara_[i] = limits[i];
   sysPara_[kSysParaChannelsWord] = kVirtualChannels;
   nowUs_ = 0;
-  realTime_ = true;
+  realTime_ = realTime;
   realBaseUs_ = 0;
   realBaseSteadyUs_ = steadyUs();
   answering_ = true;
@@ -73,8 +75,9 @@ void VirtualBox::reset() {
 }
 
 VirtualBox& virtualBox() {
-  static VirtualBox box;
-  return box;
+  // Never destroyed: the poller may still ask it while the program exits.
+  static NoDestroy<VirtualBox> box;
+  return box.get();
 }
 
 // ---- device time ----

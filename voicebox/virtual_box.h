@@ -42,8 +42,9 @@ class VirtualBox {
   void setRealTime(bool on);
   bool realTime();
 
-  // Configuration, before the library opens the box.
-  void reset();
+  // Configuration, before the library opens the box. Reset starts device
+  // time at 0, running in real time or standing until moved by hand.
+  void reset(bool realTime = true);
   bool setChannelType(int ch, int type);
   void setSysParaWord(int index, int32_t value);
   void setAnswering(bool on);  // off: requests are carried but the marker is not replaced
