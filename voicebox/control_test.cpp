@@ -1,4 +1,6 @@
 // The control commands, and the voicebox tool driving the box over its socket.
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +159,49 @@ TEST_F(BoxTest, ToolDrivesTheBoxOverItsSocket) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("no voice box listens on"), std::string::npos) << r.output;
   ::unsetenv("PARVANE_CONTROL");
+}
+
+TEST_F(BoxTest, ReadBackInPieces) {
+  open();
+  RequestBlock b = makeBlock(0, 0, 8192);
+  ASSERT_EQ(ask(kReqPlay, b), 0);
+  std::vector<uint8_t> voice(100);
+  for (int i = 0; i < 100; ++i)
+    voice[i] = static_cast<uint8_t>(i);
+  b = makeBlock(0, 0, 100);
+  putAddress(b.data(), voice.data());
+  ASSERT_EQ(ask(kReqWritePlay, b), 0);
+  VBox_Advance(20);
+  unsigned char part[60];
+  ASSERT_EQ(VBox_ReadPlayed(0, part, 60), 60);
+  EXPECT_EQ(part[59], 59);
+  ASSERT_EQ(VBox_ReadPlayed(0, part, 60), 40);
+  EXPECT_EQ(part[0], 60);
+  ZT_StartDial(0, "123456");
+  char digits[4];
+  EXPECT_EQ(VBox_ReadDialled(0, digits, sizeof digits), 3);
+  EXPECT_STREQ(digits, "123");
+  EXPECT_EQ(VBox_ReadDialled(0, digits, sizeof digits), 3);
+  EXPECT_STREQ(digits, "456");
+  char reply[8];
+  EXPECT_EQ(VBox_Command("frobnicate", reply, sizeof reply), -1);
+  EXPECT_STREQ(reply, "error: ");
+}
+
+TEST_F(BoxTest, AStaleSocketIsTakenOver) {
+  const std::string sock = "/tmp/parvane_stale_" + std::to_string(::getpid()) + ".sock";
+  // A socket file whose box is gone.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strcpy(addr.sun_path, sock.c_str());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ::close(fd);
+  ASSERT_EQ(VBox_StartControl(sock.c_str()), 0);
+  ToolRun r = runTool("--socket " + sock + " advance 5");
+  EXPECT_EQ(r.output, "ok 5 ms\n");
+  VBox_StopControl();
+  EXPECT_EQ(VBox_StartControl("off"), 1);
 }
 
 TEST(VoiceboxTool, HelpAndUsage) {

@@ -157,6 +157,16 @@ TEST_F(BoxTest, WaitForEventTimesOut) {
   EXPECT_LT(took, milliseconds(1000));
 }
 
+TEST_F(BoxTest, WaitForEventReturnsAPendingEventAtOnce) {
+  open();
+  postEvent(0, ZT_EV_RING, {1});
+  Event e{};
+  auto start = steady_clock::now();
+  EXPECT_EQ(ZT_WaitForEvent(0, 5000, e.data()), 1);
+  EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+  EXPECT_EQ(e[0], ZT_EV_RING);
+}
+
 TEST_F(BoxTest, PollerWakesAWaitingApplicationThread) {
   ASSERT_EQ(ZT_Installed(), 2);
   ASSERT_EQ(ZT_InitializeEx(1), 0);
