@@ -15,6 +15,8 @@ packages=(
   libspeexdsp-dev
   # tools used by the scripts and tests
   python3 sqlite3
+  # FSK decoder that checks the voice box's FSK file writer
+  minimodem
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
