@@ -1,6 +1,7 @@
 #include "flowfile/cplwriter.h"
 
 #include "flowfile/bytes.h"
+#include "platform/bytes.h"
 
 namespace cpl {
 
@@ -64,17 +65,24 @@ void CplWriter::addScript(std::span<const Instruction> code, int32_t defaultExit
   ++count_;
 }
 
-std::vector<uint8_t> CplWriter::finishWithoutPool() const {
-  std::vector<uint8_t> out(magic_.begin(), magic_.end());
-  out.resize(kFrameHeaderSize);
-  putI32(out, 4, count_);
-  out.insert(out.end(), sections_.begin(), sections_.end());
+std::vector<uint8_t> CplWriter::frameAndSections(int32_t count) const {
+  std::vector<uint8_t> out;
+  platform::ByteWriter w(out);
+  w.text(magic_);
+  w.i32(count);
+  w.bytes(sections_);
+  return out;
+}
+
+std::vector<uint8_t> CplWriter::finishFailedScript(int32_t declaredBlocks) const {
+  std::vector<uint8_t> out = frameAndSections(declaredBlocks);
+  platform::ByteWriter(out).i16(kKindScript);
   return out;
 }
 
 std::vector<uint8_t> CplWriter::finish(const StringPool& pool) const {
-  std::vector<uint8_t> out = finishWithoutPool();
-  out.insert(out.end(), pool.bytes().begin(), pool.bytes().end());
+  std::vector<uint8_t> out = frameAndSections(count_);
+  platform::ByteWriter(out).bytes(pool.bytes());
   return out;
 }
 
