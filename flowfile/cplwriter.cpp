@@ -1,5 +1,6 @@
 #include "flowfile/cplwriter.h"
 
+#include "flowfile/block_image.h"
 #include "flowfile/bytes.h"
 #include "platform/bytes.h"
 
@@ -40,10 +41,10 @@ bool CplWriter::addRecord(std::span<const uint8_t> record) {
   if (!k || k->sectionSize == 0 || record.size() != static_cast<size_t>(k->sectionSize))
     return false;
   if (magic_ == kMagic1002) {
-    std::vector<uint8_t> sec(kBlockRecordSize, 0);
-    sec[0] = record[0];
-    sec[1] = record[1];
-    std::copy(record.begin() + 2, record.end(), sec.begin() + 4);
+    // Laid out as the block image, the two bytes after the kind left zero.
+    std::vector<uint8_t> sec(BlockImage::kSize, 0);
+    putI16(sec, BlockImage::kKind, getI16(record, 0));
+    std::copy(record.begin() + 2, record.end(), sec.begin() + BlockImage::kPayload);
     sections_.insert(sections_.end(), sec.begin(), sec.end());
   } else {
     sections_.insert(sections_.end(), record.begin(), record.end());
