@@ -26,8 +26,9 @@ bool isRegisterType(cpl::OperandType t) {
 }
 
 // Whatever a hostile record holds, no command may index a register above 31,
-// use an operand type its layout does not admit, or read outside the pool.
-// Returns false after writing the refusal line.
+// use an operand type its layout does not admit (unless its handler answers
+// such types itself: ownTypes), or read outside the pool. Returns false after
+// writing the refusal line.
 bool operandsUsable(ScriptRun& run, bool ownTypes) {
   const char* kw = run.info->keyword.data();
   for (int i = 0; i < run.info->fieldCount; ++i) {
