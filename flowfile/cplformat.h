@@ -1,5 +1,6 @@
 // The compiled flow file (".cpl"): the one thing that passes from the flow
-// designer to the runtime.
+// designer to the runtime. cplwriter.h writes it, cplreader.h reads it; the
+// opcodes are listed once in opcode_list.h.
 //
 // File frame (all integers little-endian, no padding anywhere):
 //
