@@ -1,5 +1,6 @@
 // The compiled flow file (".cpl"): the one thing that passes from the flow
-// designer to the runtime.
+// designer to the runtime. cplwriter.h writes it, cplreader.h reads it; the
+// opcodes are listed once in opcode_list.h.
 //
 // File frame (all integers little-endian, no padding anywhere):
 //
@@ -35,6 +36,7 @@
 #include <string_view>
 
 #include "flowfile/bytes.h"
+#include "flowfile/opcode_list.h"
 
 namespace cpl {
 
@@ -243,15 +245,35 @@ struct Field {
 
 inline constexpr int kMaxFields = 6;
 
+// Which file of the interpreter carries out a command, or what kind of
+// command the runtime passes over.
+enum class OpcodeFamily : uint8_t {
+  kControl,     // jumps, leaving the block, print, resetchan
+  kAssign,      // set, arithmetic, if, conversions
+  kStringDate,  // string and date commands
+  kDatabase,    // database commands
+  kPacket,      // packets to other programs
+  kBilling,     // billing
+  kLine,        // playback, recording, conferences, line control
+};
+
+// Everything about one opcode, from opcode_list.h and the layouts of
+// opcodes.cpp.
 struct OpcodeInfo {
   int16_t code;
-  std::string_view keyword;  // empty for the label-only record (64)
+  std::string_view keyword;    // empty for the label-only record (64)
+  std::string_view traceName;  // how the trace names the command
+  OpcodeFamily family;
+  bool executed;  // whether the runtime carries the command out
   uint8_t fieldCount;
   std::array<Field, kMaxFields> fields;
   std::span<const Field> operands() const { return {fields.data(), fieldCount}; }
 };
 
-inline constexpr int kOpcodeCount = 104;
+#define OLVARO_OPCODE_COUNT(...) +1
+inline constexpr int kOpcodeCount = 0 OLVARO_OPCODES(OLVARO_OPCODE_COUNT);
+#undef OLVARO_OPCODE_COUNT
+static_assert(kOpcodeCount == 104);
 inline constexpr int16_t kOpLabelOnly = 64;
 
 // The opcode table, indexed by opcode (0..103).
@@ -264,110 +286,9 @@ const OpcodeInfo* findKeyword(std::string_view keyword);
 
 // Opcodes by name, for code that switches on them.
 enum Opcode : int16_t {
-  kCallfunc = 0,
-  kPushall = 1,
-  kPopall = 2,
-  kPush = 3,
-  kSet = 4,
-  kAdd = 5,
-  kSub = 6,
-  kMul = 7,
-  kDiv = 8,
-  kCmpd = 9,
-  kCmpt = 10,
-  kCondgoto = 11,
-  kI2s = 12,
-  kF2s = 13,
-  kT2s = 14,
-  kS2i = 15,
-  kS2f = 16,
-  kS2t = 17,
-  kStrlen = 18,
-  kStrtrimleft = 19,
-  kStrtrimright = 20,
-  kStrtrim = 21,
-  kStrreplace = 22,
-  kStrmid = 23,
-  kStrdel = 24,
-  kStrcat = 25,
-  kStrupper = 26,
-  kStrlower = 27,
-  kStrparse = 28,
-  kNow = 29,
-  kDateaddday = 30,
-  kDateaddhour = 31,
-  kDateaddmin = 32,
-  kDatepartmin = 33,
-  kDatepartsec = 34,
-  kDatepartday = 35,
-  kDatepartmonth = 36,
-  kDatepartweek = 37,
-  kDatepartyear = 38,
-  kDatediffday = 39,
-  kDatediffhour = 40,
-  kDatediffmin = 41,
-  kDatediffsec = 42,
-  kSendpacket = 43,
-  kRecvpacket = 44,
-  kSqlopen = 45,
-  kGetfieldi = 46,
-  kGetfields = 47,
-  kGetfieldt = 48,
-  kGetfieldf = 49,
-  kMovenext = 50,
-  kEof = 51,
-  kSqlexec = 52,
-  kSpexec = 53,
-  kSetsqlparami = 54,
-  kSetsqlparams = 55,
-  kSetsqlparamt = 56,
-  kSetsqlparamf = 57,
-  kGetspouti = 58,
-  kGetspouts = 59,
-  kGetspoutt = 60,
-  kGetspoutf = 61,
-  kPop = 62,
-  kDateparthour = 63,
-  kLabelOnly = 64,
-  kIf = 65,
-  kGoto = 66,
-  kPreparesql = 67,
-  kSetparamin = 68,
-  kSetparamout = 69,
-  kGetparamout = 70,
-  kGetfield = 71,
-  kStop = 72,
-  kPrint = 73,
-  kGotoout = 74,
-  kStartbill = 75,
-  kSetbilltype = 76,
-  kSecbillbegin = 77,
-  kSecbillend = 78,
-  kEndbill = 79,
-  kRecfile = 80,
-  kGotodef = 81,
-  kSetdb = 82,
-  kPlaytts = 83,
-  kSleep = 84,
-  kVerifyaccount = 85,
-  kVerifypassword = 86,
-  kCycplay = 87,
-  kSetsecpara = 88,
-  kRecfile2 = 89,
-  kAddmusic = 90,
-  kSs7ack = 91,
-  kPlaydtmf = 92,
-  kSetcardpara = 93,
-  kConnchan = 94,
-  kCheckstatus = 95,
-  kGetmeetmembercnt = 96,
-  kRecfile3 = 97,
-  kRemovemusic = 98,
-  kAuditmeet = 99,
-  kResetchan = 100,
-  kGetfieldname = 101,
-  kGetrecordcount = 102,
-  kGetformattime = 103,
+#define OLVARO_OPCODE_ENUM(code, Name, keyword, trace, family, executed) k##Name = code,
+  OLVARO_OPCODES(OLVARO_OPCODE_ENUM)
+#undef OLVARO_OPCODE_ENUM
 };
 
 // ---- String pool ------------------------------------------------------------

@@ -29,6 +29,29 @@ TEST(OpcodeTable, HasEveryOpcodeAndKeywordOnce) {
   EXPECT_EQ(findKeyword("SET"), nullptr);  // the table holds lower case only
 }
 
+// The facts opcode_list.h gives each opcode: a command the runtime carries
+// out has a keyword and a trace name, and belongs to one of the families the
+// interpreter has a file for.
+TEST(OpcodeTable, ExecutedCommandsAreNamedAndInAnInterpreterFamily) {
+  std::set<std::string_view> traceNames;
+  int executed = 0;
+  for (const auto& op : kOpcodes) {
+    if (op.code != kOpLabelOnly) EXPECT_TRUE(traceNames.insert(op.traceName).second) << op.keyword;
+    if (!op.executed) continue;
+    ++executed;
+    EXPECT_FALSE(op.keyword.empty()) << op.code;
+    EXPECT_FALSE(op.traceName.empty()) << op.keyword;
+    EXPECT_TRUE(op.family == OpcodeFamily::kControl || op.family == OpcodeFamily::kAssign ||
+                op.family == OpcodeFamily::kStringDate || op.family == OpcodeFamily::kDatabase)
+        << op.keyword;
+  }
+  EXPECT_EQ(executed, 53);
+  EXPECT_EQ(findOpcode(kAdd)->traceName, "Add");
+  EXPECT_EQ(findOpcode(kDateparthour)->traceName, "DatePartHour");
+  EXPECT_FALSE(findOpcode(kPlaytts)->executed);
+  EXPECT_EQ(findOpcode(kSqlopen)->family, OpcodeFamily::kDatabase);
+}
+
 // No byte of an operand area may be claimed by two fields or slots: a typo in
 // an offset shows up here as an overlap.
 TEST(OpcodeTable, FieldsNeverOverlap) {

@@ -1,6 +1,8 @@
 #include "flowfile/cplwriter.h"
 
+#include "flowfile/block_image.h"
 #include "flowfile/bytes.h"
+#include "platform/bytes.h"
 
 namespace cpl {
 
@@ -39,10 +41,10 @@ bool CplWriter::addRecord(std::span<const uint8_t> record) {
   if (!k || k->sectionSize == 0 || record.size() != static_cast<size_t>(k->sectionSize))
     return false;
   if (magic_ == kMagic1002) {
-    std::vector<uint8_t> sec(kBlockRecordSize, 0);
-    sec[0] = record[0];
-    sec[1] = record[1];
-    std::copy(record.begin() + 2, record.end(), sec.begin() + 4);
+    // Laid out as the block image, the two bytes after the kind left zero.
+    std::vector<uint8_t> sec(BlockImage::kSize, 0);
+    putI16(sec, BlockImage::kKind, getI16(record, 0));
+    std::copy(record.begin() + 2, record.end(), sec.begin() + BlockImage::kPayload);
     sections_.insert(sections_.end(), sec.begin(), sec.end());
   } else {
     sections_.insert(sections_.end(), record.begin(), record.end());
@@ -64,17 +66,24 @@ void CplWriter::addScript(std::span<const Instruction> code, int32_t defaultExit
   ++count_;
 }
 
-std::vector<uint8_t> CplWriter::finishWithoutPool() const {
-  std::vector<uint8_t> out(magic_.begin(), magic_.end());
-  out.resize(kFrameHeaderSize);
-  putI32(out, 4, count_);
-  out.insert(out.end(), sections_.begin(), sections_.end());
+std::vector<uint8_t> CplWriter::frameAndSections(int32_t count) const {
+  std::vector<uint8_t> out;
+  platform::ByteWriter w(out);
+  w.text(magic_);
+  w.i32(count);
+  w.bytes(sections_);
+  return out;
+}
+
+std::vector<uint8_t> CplWriter::finishFailedScript(int32_t declaredBlocks) const {
+  std::vector<uint8_t> out = frameAndSections(declaredBlocks);
+  platform::ByteWriter(out).i16(kKindScript);
   return out;
 }
 
 std::vector<uint8_t> CplWriter::finish(const StringPool& pool) const {
-  std::vector<uint8_t> out = finishWithoutPool();
-  out.insert(out.end(), pool.bytes().begin(), pool.bytes().end());
+  std::vector<uint8_t> out = frameAndSections(count_);
+  platform::ByteWriter(out).bytes(pool.bytes());
   return out;
 }
 

@@ -33,10 +33,15 @@ class CplWriter {
 
   // The whole file: frame, sections and pool.
   std::vector<uint8_t> finish(const StringPool& pool) const;
-  // The file as a failed compile leaves it: everything but the pool.
-  std::vector<uint8_t> finishWithoutPool() const;
+  // The file as a failed compile leaves it: the frame declaring all
+  // `declaredBlocks` blocks, the sections added so far, then the int16 kind
+  // of the script block that did not compile, and no pool. The runtime
+  // refuses such a file as cut short.
+  std::vector<uint8_t> finishFailedScript(int32_t declaredBlocks) const;
 
  private:
+  std::vector<uint8_t> frameAndSections(int32_t count) const;
+
   std::string_view magic_;
   int count_ = 0;
   std::vector<uint8_t> sections_;

@@ -1,6 +1,8 @@
-// The opcode table: keyword and operand layout of every opcode. The compiler,
-// the interpreter and the disassembler all read their layouts from here.
+// The opcode table: the facts of opcode_list.h joined with the operand layout
+// of every opcode. The compiler, the interpreter and the disassembler all
+// read their layouts from here.
 #include <algorithm>
+#include <iterator>
 
 #include "flowfile/cplformat.h"
 
@@ -66,8 +68,15 @@ constexpr Field StrOp(int at) {
 constexpr Field kRegsAt6 = R(6, kTRegs);
 constexpr Field kRegsAt12 = R(12, kTRegs);
 
-constexpr OpcodeInfo op(int code, std::string_view kw, std::initializer_list<Field> fields) {
-  OpcodeInfo o{static_cast<int16_t>(code), kw, static_cast<uint8_t>(fields.size()), {}};
+// The operand layout of one opcode.
+struct Layout {
+  int16_t code;
+  uint8_t fieldCount;
+  std::array<Field, kMaxFields> fields;
+};
+
+constexpr Layout op(int code, std::initializer_list<Field> fields) {
+  Layout o{static_cast<int16_t>(code), static_cast<uint8_t>(fields.size()), {}};
   int i = 0;
   for (const Field& f : fields)
     o.fields[i++] = f;
@@ -75,158 +84,190 @@ constexpr OpcodeInfo op(int code, std::string_view kw, std::initializer_list<Fie
 }
 
 // `add`, `sub`, `mul`, `div`: [6: I, F], [8: I, F, int, flt; dbl(10)]
-constexpr OpcodeInfo arith(int code, std::string_view kw) {
-  return op(code, kw, {R(6, kTI | kTF), R(8, kTI | kTF | kTInt | kTFlt, {.dbl = 10})});
+constexpr Layout arith(int code) {
+  return op(code, {R(6, kTI | kTF), R(8, kTI | kTF | kTInt | kTFlt, {.dbl = 10})});
 }
-constexpr OpcodeInfo bareTS(int code, std::string_view kw, OperandType a, OperandType b) {
-  return op(code, kw, {B(a, 6), B(b, 7)});
+constexpr Layout bareTS(int code, OperandType a, OperandType b) {
+  return op(code, {B(a, 6), B(b, 7)});
 }
-constexpr OpcodeInfo dateAdd(int code, std::string_view kw) {
-  return op(code, kw, {B(kOpT, 6), R(7, kTI | kTInt, {.i32 = 9})});
+constexpr Layout dateAdd(int code) {
+  return op(code, {B(kOpT, 6), R(7, kTI | kTInt, {.i32 = 9})});
 }
-constexpr OpcodeInfo datePart(int code, std::string_view kw) {
-  return bareTS(code, kw, kOpT, kOpI);
+constexpr Layout datePart(int code) {
+  return bareTS(code, kOpT, kOpI);
 }
-constexpr OpcodeInfo dateDiff(int code, std::string_view kw) {
-  return op(code, kw, {B(kOpT, 6), B(kOpT, 7), B(kOpI, 8)});
+constexpr Layout dateDiff(int code) {
+  return op(code, {B(kOpT, 6), B(kOpT, 7), B(kOpI, 8)});
 }
-constexpr OpcodeInfo fieldTo(int code, std::string_view kw, OperandType set) {
-  return op(code, kw, {IntOp(6), B(set, 12)});
+constexpr Layout fieldTo(int code, OperandType set) {
+  return op(code, {IntOp(6), B(set, 12)});
 }
-constexpr OpcodeInfo meetOnly(int code, std::string_view kw) {
-  return op(code, kw, {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowMeet)});
+constexpr Layout meetOnly(int code) {
+  return op(code, {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowMeet)});
 }
 
-constexpr std::array<OpcodeInfo, kOpcodeCount> kTable{{
-    op(0, "callfunc", {StrOp(6), IntOp(12), B(kOpI, 18)}),
-    op(1, "pushall", {}),
-    op(2, "popall", {}),
-    op(3, "push", {kRegsAt6}),
-    op(4, "set",
+constexpr std::array<Layout, kOpcodeCount> kLayouts{{
+    op(0, {StrOp(6), IntOp(12), B(kOpI, 18)}),
+    op(1, {}),
+    op(2, {}),
+    op(3, {kRegsAt6}),
+    op(4,
        {R(6, kTRegs | kTSys, {}, kAllowMeet), R(8, kTRegs | kTInt | kTFlt | kTStr | kTTime | kTSys,
                                                 {.dbl = 14, .str = 10, .time = 22}, kAllowAllSys)}),
-    arith(5, "add"),
-    arith(6, "sub"),
-    arith(7, "mul"),
-    arith(8, "div"),
-    op(9, "cmpd", {R(6, kTI | kTF), R(8, kTI | kTF | kTInt | kTFlt, {.dbl = 10}), B(kOpI, 18)}),
-    op(10, "cmpt", {B(kOpT, 6), R(7, kTT | kTTime, {.time = 9}), B(kOpI, 23)}),
-    op(11, "condgoto", {B(kOpI, 6), Cond(7, 8), Lbl(12, 16)}),
-    bareTS(12, "i2s", kOpI, kOpS),
-    bareTS(13, "f2s", kOpF, kOpS),
-    bareTS(14, "t2s", kOpT, kOpS),
-    bareTS(15, "s2i", kOpS, kOpI),
-    bareTS(16, "s2f", kOpS, kOpF),
-    bareTS(17, "s2t", kOpS, kOpT),
-    bareTS(18, "strlen", kOpI, kOpS),
-    op(19, "strtrimleft", {B(kOpS, 6)}),
-    op(20, "strtrimright", {B(kOpS, 6)}),
-    op(21, "strtrim", {B(kOpS, 6)}),
-    op(22, "strreplace", {StrOp(6), StrOp(12), B(kOpS, 18)}),
-    op(23, "strmid", {IntOp(6), IntOp(12), B(kOpS, 18), B(kOpS, 19)}),
-    op(24, "strdel", {IntOp(6), IntOp(12), B(kOpS, 18)}),
-    op(25, "strcat", {B(kOpS, 6), R(7, kTS | kTStr, {.str = 9})}),
-    op(26, "strupper", {B(kOpS, 6)}),
-    op(27, "strlower", {B(kOpS, 6)}),
-    op(28, "strparse", {IntOp(6), StrOp(12), B(kOpS, 18), B(kOpS, 19)}),
-    op(29, "now", {B(kOpT, 6)}),
-    dateAdd(30, "dateaddday"),
-    dateAdd(31, "dateaddhour"),
-    dateAdd(32, "dateaddmin"),
-    datePart(33, "datepartmin"),
-    datePart(34, "datepartsec"),
-    datePart(35, "datepartday"),
-    datePart(36, "datepartmonth"),
-    datePart(37, "datepartweek"),
-    datePart(38, "datepartyear"),
-    dateDiff(39, "datediffday"),
-    dateDiff(40, "datediffhour"),
-    dateDiff(41, "datediffmin"),
-    dateDiff(42, "datediffsec"),
-    op(43, "sendpacket", {IntOp(6), B(kOpS, 12)}),
-    op(44, "recvpacket", {B(kOpS, 6), R(7, kTI | kTInt, {.i32 = 9}), B(kOpI, 13)}),
-    op(45, "sqlopen", {IntOp(6), B(kOpI, 12)}),
-    fieldTo(46, "getfieldi", kOpI),
-    fieldTo(47, "getfields", kOpS),
-    fieldTo(48, "getfieldt", kOpT),
-    fieldTo(49, "getfieldf", kOpF),
-    op(50, "movenext", {IntOp(6)}),
-    op(51, "eof", {R(6, kTI)}),
-    op(52, "sqlexec", {IntOp(6), B(kOpI, 12)}),
-    op(53, "spexec", {IntOp(6)}),
-    op(54, "setsqlparami", {IntOp(6), IntOp(12), Plain(Shape::kDirection, 18)}),
-    op(55, "setsqlparams", {IntOp(6), StrOp(12), Plain(Shape::kDirection, 18)}),
-    op(56, "setsqlparamt",
-       {IntOp(6), R(12, kTT | kTTime, {.time = 14}), Plain(Shape::kDirection, 28)}),
-    op(57, "setsqlparamf",
-       {IntOp(6), R(12, kTF | kTFlt, {.dbl = 14}), Plain(Shape::kDirection, 22)}),
-    fieldTo(58, "getspouti", kOpI),
-    fieldTo(59, "getspouts", kOpS),
-    fieldTo(60, "getspoutt", kOpT),
-    fieldTo(61, "getspoutf", kOpF),
-    op(62, "pop", {kRegsAt6}),
-    datePart(63, "dateparthour"),
-    op(64, "", {}),
-    op(65, "if",
-       {kRegsAt6, Plain(Shape::kRelation, 8),
-        R(9, kTRegs | kTInt | kTFlt | kTStr | kTTime,
-          {.i32 = 11, .dbl = 15, .str = 37, .time = 23}),
-        Lbl(41, 45)}),
-    op(66, "goto", {Lbl(6, 10)}),
-    op(67, "preparesql", {StrOp(6)}),
-    op(68, "setparamin",
-       {IntOp(6), R(12, kTRegs | kTInt | kTFlt | kTStr | kTTime,
-                    {.i32 = 14, .dbl = 18, .str = 40, .time = 26})}),
-    op(69, "setparamout", {IntOp(6), Plain(Shape::kTypeLetter, 12)}),
-    op(70, "getparamout", {IntOp(6), kRegsAt12}),
-    op(71, "getfield", {IntOp(6), kRegsAt12}),
-    op(72, "stop", {}),
-    op(73, "print", {kRegsAt6}),
-    op(74, "gotoout", {Exit(6, 10)}),
-    op(75, "startbill", {IntOp(6), IntOp(12)}),
-    op(76, "setbilltype", {IntOp(6), B(kOpS, 12)}),
-    op(77, "secbillbegin", {IntOp(6), IntOp(12), IntOp(18)}),
-    op(78, "secbillend", {}),
-    op(79, "endbill", {}),
+    arith(5),
+    arith(6),
+    arith(7),
+    arith(8),
+    op(9, {R(6, kTI | kTF), R(8, kTI | kTF | kTInt | kTFlt, {.dbl = 10}), B(kOpI, 18)}),
+    op(10, {B(kOpT, 6), R(7, kTT | kTTime, {.time = 9}), B(kOpI, 23)}),
+    op(11, {B(kOpI, 6), Cond(7, 8), Lbl(12, 16)}),
+    bareTS(12, kOpI, kOpS),
+    bareTS(13, kOpF, kOpS),
+    bareTS(14, kOpT, kOpS),
+    bareTS(15, kOpS, kOpI),
+    bareTS(16, kOpS, kOpF),
+    bareTS(17, kOpS, kOpT),
+    bareTS(18, kOpI, kOpS),
+    op(19, {B(kOpS, 6)}),
+    op(20, {B(kOpS, 6)}),
+    op(21, {B(kOpS, 6)}),
+    op(22, {StrOp(6), StrOp(12), B(kOpS, 18)}),
+    op(23, {IntOp(6), IntOp(12), B(kOpS, 18), B(kOpS, 19)}),
+    op(24, {IntOp(6), IntOp(12), B(kOpS, 18)}),
+    op(25, {B(kOpS, 6), R(7, kTS | kTStr, {.str = 9})}),
+    op(26, {B(kOpS, 6)}),
+    op(27, {B(kOpS, 6)}),
+    op(28, {IntOp(6), StrOp(12), B(kOpS, 18), B(kOpS, 19)}),
+    op(29, {B(kOpT, 6)}),
+    dateAdd(30),
+    dateAdd(31),
+    dateAdd(32),
+    datePart(33),
+    datePart(34),
+    datePart(35),
+    datePart(36),
+    datePart(37),
+    datePart(38),
+    dateDiff(39),
+    dateDiff(40),
+    dateDiff(41),
+    dateDiff(42),
+    op(43, {IntOp(6), B(kOpS, 12)}),
+    op(44, {B(kOpS, 6), R(7, kTI | kTInt, {.i32 = 9}), B(kOpI, 13)}),
+    op(45, {IntOp(6), B(kOpI, 12)}),
+    fieldTo(46, kOpI),
+    fieldTo(47, kOpS),
+    fieldTo(48, kOpT),
+    fieldTo(49, kOpF),
+    op(50, {IntOp(6)}),
+    op(51, {R(6, kTI)}),
+    op(52, {IntOp(6), B(kOpI, 12)}),
+    op(53, {IntOp(6)}),
+    op(54, {IntOp(6), IntOp(12), Plain(Shape::kDirection, 18)}),
+    op(55, {IntOp(6), StrOp(12), Plain(Shape::kDirection, 18)}),
+    op(56, {IntOp(6), R(12, kTT | kTTime, {.time = 14}), Plain(Shape::kDirection, 28)}),
+    op(57, {IntOp(6), R(12, kTF | kTFlt, {.dbl = 14}), Plain(Shape::kDirection, 22)}),
+    fieldTo(58, kOpI),
+    fieldTo(59, kOpS),
+    fieldTo(60, kOpT),
+    fieldTo(61, kOpF),
+    op(62, {kRegsAt6}),
+    datePart(63),
+    op(64, {}),
+    op(65, {kRegsAt6, Plain(Shape::kRelation, 8),
+            R(9, kTRegs | kTInt | kTFlt | kTStr | kTTime,
+              {.i32 = 11, .dbl = 15, .str = 37, .time = 23}),
+            Lbl(41, 45)}),
+    op(66, {Lbl(6, 10)}),
+    op(67, {StrOp(6)}),
+    op(68, {IntOp(6), R(12, kTRegs | kTInt | kTFlt | kTStr | kTTime,
+                        {.i32 = 14, .dbl = 18, .str = 40, .time = 26})}),
+    op(69, {IntOp(6), Plain(Shape::kTypeLetter, 12)}),
+    op(70, {IntOp(6), kRegsAt12}),
+    op(71, {IntOp(6), kRegsAt12}),
+    op(72, {}),
+    op(73, {kRegsAt6}),
+    op(74, {Exit(6, 10)}),
+    op(75, {IntOp(6), IntOp(12)}),
+    op(76, {IntOp(6), B(kOpS, 12)}),
+    op(77, {IntOp(6), IntOp(12), IntOp(18)}),
+    op(78, {}),
+    op(79, {}),
     // The fourth operand sits in byte 24, which no other field uses, so that
     // it survives beside the third operand's register byte at 19.
-    op(80, "recfile", {StrOp(6), StrOp(12), IntOp(18), B(kOpI, 24)}),
-    op(81, "gotodef", {}),
-    op(82, "setdb", {StrOp(6), B(kOpI, 12)}),
-    op(83, "playtts",
+    op(80, {StrOp(6), StrOp(12), IntOp(18), B(kOpI, 24)}),
+    op(81, {}),
+    op(82, {StrOp(6), B(kOpI, 12)}),
+    op(83,
        {R(6, kTRegs | kTInt | kTFlt | kTStr | kTTime, {.i32 = 8, .dbl = 30, .str = 26, .time = 12}),
         IntOp(38), B(kOpI, 44), R(45, kTI | kTSys, {}, kAllowChan)}),
-    op(84, "sleep", {IntOp(6)}),
-    op(85, "verifyaccount", {B(kOpS, 6), B(kOpI, 7)}),
-    op(86, "verifypassword",
-       {B(kOpS, 6), B(kOpS, 7), R(8, kTI | kTInt, {.i32 = 10}), B(kOpF, 14), B(kOpI, 15),
-        B(kOpI, 16)}),
-    op(87, "cycplay", {IntOp(6), IntOp(12), B(kOpI, 18)}),
-    op(88, "setsecpara", {B(kOpI, 6), B(kOpI, 7), B(kOpS, 8)}),
-    op(89, "recfile2", {StrOp(6), IntOp(12), IntOp(18), StrOp(24), IntOp(30), B(kOpI, 36)}),
-    op(90, "addmusic",
-       {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowMeet), IntOp(12), IntOp(18), B(kOpI, 24)}),
-    op(91, "ss7ack", {}),
-    op(92, "playdtmf", {B(kOpS, 6)}),
-    op(93, "setcardpara", {B(kOpS, 6), B(kOpI, 7), B(kOpF, 8)}),
-    op(94, "connchan", {B(kOpI, 6), B(kOpI, 7), B(kOpI, 8)}),
-    op(95, "checkstatus", {B(kOpI, 6), B(kOpI, 7)}),
-    op(96, "getmeetmembercnt", {R(6, kTI | kTSys, {}, kAllowMeet), B(kOpI, 8)}),
-    op(97, "recfile3", {StrOp(6), StrOp(12), IntOp(18), StrOp(24), IntOp(30), B(kOpI, 36)}),
-    meetOnly(98, "removemusic"),
-    meetOnly(99, "auditmeet"),
-    op(100, "resetchan", {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowChan)}),
-    op(101, "getfieldname", {StrOp(6), kRegsAt12}),
-    op(102, "getrecordcount", {R(6, kTI)}),
-    op(103, "getformattime", {IntOp(6), R(12, kTS)}),
+    op(84, {IntOp(6)}),
+    op(85, {B(kOpS, 6), B(kOpI, 7)}),
+    op(86, {B(kOpS, 6), B(kOpS, 7), R(8, kTI | kTInt, {.i32 = 10}), B(kOpF, 14), B(kOpI, 15),
+            B(kOpI, 16)}),
+    op(87, {IntOp(6), IntOp(12), B(kOpI, 18)}),
+    op(88, {B(kOpI, 6), B(kOpI, 7), B(kOpS, 8)}),
+    op(89, {StrOp(6), IntOp(12), IntOp(18), StrOp(24), IntOp(30), B(kOpI, 36)}),
+    op(90, {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowMeet), IntOp(12), IntOp(18), B(kOpI, 24)}),
+    op(91, {}),
+    op(92, {B(kOpS, 6)}),
+    op(93, {B(kOpS, 6), B(kOpI, 7), B(kOpF, 8)}),
+    op(94, {B(kOpI, 6), B(kOpI, 7), B(kOpI, 8)}),
+    op(95, {B(kOpI, 6), B(kOpI, 7)}),
+    op(96, {R(6, kTI | kTSys, {}, kAllowMeet), B(kOpI, 8)}),
+    op(97, {StrOp(6), StrOp(12), IntOp(18), StrOp(24), IntOp(30), B(kOpI, 36)}),
+    meetOnly(98),
+    meetOnly(99),
+    op(100, {R(6, kTI | kTInt | kTSys, {.i32 = 8}, kAllowChan)}),
+    op(101, {StrOp(6), kRegsAt12}),
+    op(102, {R(6, kTI)}),
+    op(103, {IntOp(6), R(12, kTS)}),
 }};
 
 constexpr bool indexedByCode() {
   for (int i = 0; i < kOpcodeCount; ++i)
-    if (kTable[i].code != i) return false;
+    if (kLayouts[i].code != i) return false;
   return true;
 }
-static_assert(indexedByCode(), "the opcode table must be in opcode order without gaps");
+static_assert(indexedByCode(), "the layouts must be in opcode order without gaps");
+
+// The facts of opcode_list.h, in its order.
+struct Facts {
+  int16_t code;
+  std::string_view keyword, traceName;
+  OpcodeFamily family;
+  bool executed;
+};
+constexpr Facts kFacts[] = {
+#define OLVARO_OPCODE_FACTS(code, Name, keyword, trace, family, executed) \
+  {code, keyword, trace, OpcodeFamily::k##family, executed != 0},
+    OLVARO_OPCODES(OLVARO_OPCODE_FACTS)
+#undef OLVARO_OPCODE_FACTS
+};
+static_assert(std::size(kFacts) == kOpcodeCount);
+
+constexpr bool listInCodeOrder() {
+  for (int i = 0; i < kOpcodeCount; ++i)
+    if (kFacts[i].code != i) return false;
+  return true;
+}
+static_assert(listInCodeOrder(), "opcode_list.h must be in opcode order without gaps");
+
+constexpr std::array<OpcodeInfo, kOpcodeCount> joined() {
+  std::array<OpcodeInfo, kOpcodeCount> t{};
+  for (int i = 0; i < kOpcodeCount; ++i) {
+    const Facts& f = kFacts[i];
+    t[i] = OpcodeInfo{f.code,
+                      f.keyword,
+                      f.traceName,
+                      f.family,
+                      f.executed,
+                      kLayouts[i].fieldCount,
+                      kLayouts[i].fields};
+  }
+  return t;
+}
+constexpr std::array<OpcodeInfo, kOpcodeCount> kTable = joined();
 
 // Every field must lie inside the 49-byte record.
 constexpr int fieldEnd(const Field& f) {

@@ -9,6 +9,7 @@
 
 #include "hardware/chanrecord.h"
 #include "hardware/voice_file.h"
+#include "platform/bytes.h"
 #include "platform/gbk.h"
 #include "platform/ini.h"
 #include "platform/winpath.h"
@@ -84,8 +85,7 @@ void Simulator::publishExtension(int ch) {
   const LineSettings& l = settings_.lines[ch];
   unsigned char* rec = table_ + static_cast<size_t>(ch) * CHAN_RECORD_SIZE;
   auto setState = [&](int16_t v) {
-    rec[CHAN_OFF_LINE_STATE] = static_cast<unsigned char>(v);
-    rec[CHAN_OFF_LINE_STATE + 1] = static_cast<unsigned char>(v >> 8);
+    platform::putI16(std::span<uint8_t>(rec, CHAN_RECORD_SIZE), CHAN_OFF_LINE_STATE, v);
   };
   if (!l.forward.empty()) {
     setState(CHAN_LINE_FORWARD);

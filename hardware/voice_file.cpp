@@ -8,12 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/bytes.h"
+
 namespace hardware {
 namespace {
-
-uint32_t le32(const uint8_t* p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // Wave headers beyond this are not looked for: real files keep fmt and the
 // start of data within the first few hundred bytes, and a bounded read keeps
@@ -34,6 +32,7 @@ VoiceLength measureVoice(const uint8_t* bytes, size_t size, uint64_t fileSize) {
     return r;
   }
   r.wave = true;
+  const std::span<const uint8_t> file(bytes, size);
   bool haveFmt = false, haveData = false;
   uint64_t pos = 12;
   // Chunks are id, 32-bit size, body padded to an even length; every size is
@@ -41,10 +40,10 @@ VoiceLength measureVoice(const uint8_t* bytes, size_t size, uint64_t fileSize) {
   while (pos + 8 <= size && !(haveFmt && haveData)) {
     const uint8_t* chunk = bytes + pos;
     uint64_t body = pos + 8;
-    uint64_t len = le32(chunk + 4);
+    uint64_t len = platform::getU32(file, pos + 4);
     if (std::memcmp(chunk, "fmt ", 4) == 0) {
       if (len < 16 || body + 16 > size) break;
-      r.bytesPerSecond = le32(bytes + body + 8);
+      r.bytesPerSecond = platform::getU32(file, body + 8);
       haveFmt = true;
     } else if (std::memcmp(chunk, "data", 4) == 0) {
       uint64_t held = fileSize > body ? fileSize - body : 0;

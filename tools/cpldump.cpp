@@ -4,9 +4,9 @@
 #include <string>
 
 #include "flowfile/cplformat.h"
+#include "flowfile/cplreader.h"
 #include "flowfile/disasm.h"
 #include "platform/gbk.h"
-#include "runtime/interpreter/loader.h"
 
 namespace {
 
@@ -53,14 +53,14 @@ int main(int argc, char** argv) {
   const char* path = argv[1];
   std::vector<uint8_t> bytes;
   std::string why;
-  if (interp::readFlowFile(path, bytes, &why) != interp::kLoadOk) {
+  if (cpl::readFlowFile(path, bytes, &why) != cpl::kReadOk) {
     std::fprintf(stderr, "cpldump: cannot open %s: %s\n", path, why.c_str());
-    return interp::kLoadCannotOpen;
+    return cpl::kReadCannotOpen;
   }
 
-  interp::ParsedFlow flow;
-  interp::LoadCode code = interp::parseCompiledFlow(bytes, flow);
-  if (code != interp::kLoadOk) {
+  cpl::ParsedFlow flow;
+  cpl::ReadCode code = cpl::parseCompiledFlow(bytes, flow);
+  if (code != cpl::kReadOk) {
     std::fprintf(stderr, "cpldump: %s: %s (load code %d)\n", path, flow.problem.c_str(), code);
     return code;
   }
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   std::printf("magic %s\n", flow.magic.c_str());
   std::printf("blocks %zu\n", flow.blocks.size());
   for (size_t i = 0; i < flow.blocks.size(); ++i) {
-    const interp::FlowBlock& b = flow.blocks[i];
+    const cpl::FlowBlock& b = flow.blocks[i];
     const cpl::KindInfo* k = cpl::findKind(b.kind());
     std::printf("\nblock %zu: kind %d %s (%s)\n", i, b.kind(), std::string(k->className).c_str(),
                 std::string(cpl::kindTitle(b.kind())).c_str());

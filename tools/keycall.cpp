@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "tools/keycall_datagram.h"
+#include "platform/keycall_datagram.h"
 
 namespace {
 

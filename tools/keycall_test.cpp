@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/keycall_datagram.h"
+#include "platform/keycall_datagram.h"
 
 namespace {
 

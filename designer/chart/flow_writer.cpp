@@ -43,12 +43,7 @@ CompileOutcome compileChart(const Chart& chart, platform::MessageSink* box) {
     const auto& s = static_cast<const GCMD_DTC_SCRIPT&>(b);
     parser.setSource(compiler::splitLines(s.script));
     if (!parser.compile()) {
-      // What the file holds when the writer stops: the frame with the
-      // chart's block count, the earlier sections, this block's kind.
-      out.bytes = writer.finishWithoutPool();
-      cpl::putI32(out.bytes, 4, chart.blockCount());
-      const uint8_t kind[2] = {static_cast<uint8_t>(cpl::kKindScript), 0};
-      out.bytes.insert(out.bytes.end(), kind, kind + 2);
+      out.bytes = writer.finishFailedScript(chart.blockCount());
       out.failedBlock = i;
       out.scriptError = parser.error().text;
       out.status = "编译错误,脚本命令" + std::to_string(i) + "错误";

@@ -6,60 +6,40 @@
 
 #include "flowfile/bytes.h"
 #include "flowfile/cplwriter.h"
+#include "platform/bytes.h"
 
 namespace chart {
 
 namespace {
 
 void putI32(std::vector<uint8_t>& out, int32_t v) {
-  uint8_t b[4];
-  cpl::putI32(b, 0, v);
-  out.insert(out.end(), b, b + 4);
+  platform::ByteWriter(out).i32(v);
 }
 
 void putText(std::vector<uint8_t>& out, const std::string& s) {
   putI32(out, static_cast<int32_t>(s.size()));
-  out.insert(out.end(), s.begin(), s.end());
+  platform::ByteWriter(out).text(s);
 }
 
-// A cursor over the file's bytes that never reads past their end.
+// The file's bytes through the shared cursor, which never reads past their
+// end, with the project file's text form added.
 class Reader {
  public:
-  explicit Reader(std::span<const uint8_t> b) : b_(b) {}
-  size_t remaining() const { return b_.size() - at_; }
-  bool i16(int16_t& v) {
-    if (remaining() < 2) return false;
-    v = cpl::getI16(b_, at_);
-    at_ += 2;
-    return true;
-  }
-  bool i32(int32_t& v) {
-    if (remaining() < 4) return false;
-    v = cpl::getI32(b_, at_);
-    at_ += 4;
-    return true;
-  }
-  bool u8(uint8_t& v) {
-    if (remaining() < 1) return false;
-    v = b_[at_++];
-    return true;
-  }
-  bool bytes(size_t n, std::string& out) {
-    if (remaining() < n) return false;
-    out.assign(reinterpret_cast<const char*>(b_.data() + at_), n);
-    at_ += n;
-    return true;
-  }
+  explicit Reader(std::span<const uint8_t> b) : r_(b) {}
+  size_t remaining() const { return r_.left(); }
+  bool i16(int16_t& v) { return r_.i16(&v); }
+  bool i32(int32_t& v) { return r_.i32(&v); }
+  bool u8(uint8_t& v) { return r_.u8(&v); }
+  bool bytes(size_t n, std::string& out) { return r_.text(n, &out); }
   // A text of int32 length; a negative or overlong length is damage.
   bool text(std::string& out) {
     int32_t n;
     return i32(n) && n >= 0 && bytes(static_cast<size_t>(n), out);
   }
-  void back(size_t n) { at_ -= n; }
+  void back(size_t n) { r_.back(n); }
 
  private:
-  std::span<const uint8_t> b_;
-  size_t at_ = 0;
+  platform::ByteReader r_;
 };
 
 // Blocks of these kinds come back selected, as the designer has always

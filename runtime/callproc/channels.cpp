@@ -18,27 +18,19 @@ void ChanRecord::setText(int off, int size, std::string_view v) {
 void ChanRecord::clearCall() {
   int16_t s = lineState();
   if (s != CHAN_LINE_VOICE_MAIL && s != CHAN_LINE_FORWARD) setLineState(CHAN_LINE_IDLE);
-  cpl::putI32(span(), CHAN_OFF_RESET_M1_A, -1);
-  cpl::putI32(span(), CHAN_OFF_RESET_0_A, 0);
-  cpl::putI32(span(), CHAN_OFF_RESET_0_B, 0);
+  platform::putI32(span(), CHAN_OFF_RESET_M1_A, -1);
+  platform::putI32(span(), CHAN_OFF_RESET_0_A, 0);
+  platform::putI32(span(), CHAN_OFF_RESET_0_B, 0);
   setAnswerMark(0);
   std::memset(p_ + CHAN_OFF_RESET_BYTES, 0, CHAN_RESET_BYTES_SIZE);
   setAnswerKind(0);
   setKeyBuffer("");
   setLinked(-1);
-  cpl::putI16(span(), CHAN_OFF_RESET_M1_B, -1);
-  cpl::putI32(span(), CHAN_OFF_RESET_0_C, 0);
+  platform::putI16(span(), CHAN_OFF_RESET_M1_B, -1);
+  platform::putI32(span(), CHAN_OFF_RESET_0_C, 0);
   setCallId("");
   setCallerNumber("");
   setPeerNumber("");
-}
-
-std::string CurrentBlock::textAt(int storedOffset, int size) const {
-  const int at = storedOffset + cpl::kBlockPayloadShift;
-  if (at < 0 || at >= static_cast<int>(rec.size())) return {};
-  size = std::min(size, static_cast<int>(rec.size()) - at);
-  const char* s = reinterpret_cast<const char*>(rec.data() + at);
-  return std::string(s, strnlen(s, size));
 }
 
 ChannelTables::ChannelTables() {

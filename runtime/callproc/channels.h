@@ -11,9 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "flowfile/bytes.h"
+#include "flowfile/block_image.h"
 #include "flowfile/cplformat.h"
 #include "hardware/chanrecord.h"
+#include "platform/bytes.h"
 #include "runtime/interpreter/flow_table.h"
 #include "runtime/interpreter/registers.h"
 
@@ -26,16 +27,16 @@ class ChanRecord {
  public:
   explicit ChanRecord(uint8_t* p) : p_(p) {}
 
-  int16_t lineState() const { return cpl::getI16(span(), CHAN_OFF_LINE_STATE); }
-  void setLineState(int16_t v) { cpl::putI16(span(), CHAN_OFF_LINE_STATE, v); }
-  int32_t flowSlot() const { return cpl::getI32(span(), CHAN_OFF_FLOW_SLOT); }
-  void setFlowSlot(int32_t v) { cpl::putI32(span(), CHAN_OFF_FLOW_SLOT, v); }
-  int32_t bank() const { return cpl::getI32(span(), CHAN_OFF_BANK); }
-  void setBank(int32_t v) { cpl::putI32(span(), CHAN_OFF_BANK, v); }
-  int16_t linked() const { return cpl::getI16(span(), CHAN_OFF_LINKED); }
-  void setLinked(int16_t v) { cpl::putI16(span(), CHAN_OFF_LINKED, v); }
-  int16_t answerMark() const { return cpl::getI16(span(), CHAN_OFF_ANSWER_MARK); }
-  void setAnswerMark(int16_t v) { cpl::putI16(span(), CHAN_OFF_ANSWER_MARK, v); }
+  int16_t lineState() const { return platform::getI16(span(), CHAN_OFF_LINE_STATE); }
+  void setLineState(int16_t v) { platform::putI16(span(), CHAN_OFF_LINE_STATE, v); }
+  int32_t flowSlot() const { return platform::getI32(span(), CHAN_OFF_FLOW_SLOT); }
+  void setFlowSlot(int32_t v) { platform::putI32(span(), CHAN_OFF_FLOW_SLOT, v); }
+  int32_t bank() const { return platform::getI32(span(), CHAN_OFF_BANK); }
+  void setBank(int32_t v) { platform::putI32(span(), CHAN_OFF_BANK, v); }
+  int16_t linked() const { return platform::getI16(span(), CHAN_OFF_LINKED); }
+  void setLinked(int16_t v) { platform::putI16(span(), CHAN_OFF_LINKED, v); }
+  int16_t answerMark() const { return platform::getI16(span(), CHAN_OFF_ANSWER_MARK); }
+  void setAnswerMark(int16_t v) { platform::putI16(span(), CHAN_OFF_ANSWER_MARK, v); }
   uint8_t answerKind() const { return p_[CHAN_OFF_ANSWER_KIND]; }
   void setAnswerKind(uint8_t v) { p_[CHAN_OFF_ANSWER_KIND] = v; }
 
@@ -92,20 +93,17 @@ struct StepRecord {
   std::string text;  // up to 511 bytes: stop keys, ring-back file, symbol string
 };
 
-// The block a channel runs: a 548-byte copy (kind at 0, kind as loaded at 2,
-// payload from 4) and, for a script block, its instructions in the bank.
+// The block a channel runs: a copy of its image (the runtime's own kinds 0
+// and 1 are set in it) and, for a script block, its instructions in the bank.
 struct CurrentBlock {
-  std::array<uint8_t, cpl::kBlockRecordSize> rec{};
+  cpl::BlockImage rec;
   const interp::FlowBlock* block = nullptr;  // valid while the call holds its bank
 
-  int16_t kind() const { return cpl::getI16(rec, 0); }
-  void setKind(int16_t k) { cpl::putI16(rec, 0, k); }
-  // Fields addressed by their offset in the stored record.
-  int32_t i32At(int storedOffset) const {
-    return cpl::getI32(rec, storedOffset + cpl::kBlockPayloadShift);
-  }
-  uint8_t u8At(int storedOffset) const { return rec[storedOffset + cpl::kBlockPayloadShift]; }
-  std::string textAt(int storedOffset, int size) const;
+  int16_t kind() const { return rec.kind(); }
+  void setKind(int16_t k) { rec.setKind(k); }
+  int32_t i32At(int storedOffset) const { return rec.i32At(storedOffset); }
+  uint8_t u8At(int storedOffset) const { return rec.u8At(storedOffset); }
+  std::string textAt(int storedOffset, int size) const { return rec.textAt(storedOffset, size); }
 };
 
 class ChannelTables {

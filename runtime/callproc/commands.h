@@ -40,7 +40,7 @@ struct LoadFlow {
   std::string path;    // as configured (UTF-8)
   std::string vocDir;  // as configured (UTF-8)
   interp::LoadCode code = interp::kLoadOk;
-  std::shared_ptr<interp::ParsedFlow> flow;
+  std::shared_ptr<cpl::ParsedFlow> flow;
   // Called on the scan thread with the load code once the slot is filled
   // (or refused).
   std::function<void(int code)> done;

@@ -10,8 +10,8 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/keycall_datagram.h"
 #include "runtime/callproc/runtime.h"
-#include "tools/keycall_datagram.h"
 
 namespace callproc {
 

@@ -1,5 +1,5 @@
 // KeyCall: under simulated access another program plays the caller and
-// sends 166-byte UDP datagrams (tools/keycall_datagram.h) to make a call
+// sends 166-byte UDP datagrams (platform/keycall_datagram.h) to make a call
 // arrive, press keys and hang up.
 #pragma once
 

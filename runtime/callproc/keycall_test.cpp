@@ -8,8 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/keycall_datagram.h"
 #include "runtime/callproc/test_support.h"
-#include "tools/keycall_datagram.h"
 
 namespace callproc {
 namespace {

@@ -69,7 +69,7 @@ LoadFlow readFlowForSlot(int slot, std::string path, std::string vocDir,
                          std::function<void(int code)> done) {
   LoadFlow c;
   c.slot = slot;
-  c.flow = std::make_shared<interp::ParsedFlow>();
+  c.flow = std::make_shared<cpl::ParsedFlow>();
   c.code = interp::readCompiledFlow(path, *c.flow);
   if (c.code != interp::kLoadOk) c.flow.reset();
   c.path = std::move(path);
@@ -303,7 +303,7 @@ void Runtime::apply(KeyCallEvent& c) {
   applyKeyCall(c);
 }
 
-int Runtime::installFlow(int slot, interp::ParsedFlow& flow, const std::string& path,
+int Runtime::installFlow(int slot, cpl::ParsedFlow& flow, const std::string& path,
                          const std::string& vocDir) {
   const int code = interp::installParsedFlow(flows_, flow, path, platform::utf8ToGbk(vocDir), slot);
   if (code != interp::kLoadOk) return code;

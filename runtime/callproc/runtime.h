@@ -163,7 +163,7 @@ class Runtime {
   void apply(SystemSettings& c);
   void apply(LineControl& c);
   // Fills a bank of the slot with a parsed flow by the two-bank rule.
-  int installFlow(int slot, interp::ParsedFlow& flow, const std::string& path,
+  int installFlow(int slot, cpl::ParsedFlow& flow, const std::string& path,
                   const std::string& vocDir);
   void publish();
   void waitForCall(int c);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -179,10 +180,7 @@ void execArith(ScriptRun& run) {
     }
   }
 
-  const char* name = op == cpl::kAdd   ? "Add"
-                     : op == cpl::kSub ? "Sub"
-                     : op == cpl::kMul ? "Mul"
-                                       : "Div";
+  const char* name = run.info->traceName.data();
   const bool div = op == cpl::kDiv;
   char part[400];
   bool zero = false;
@@ -507,6 +505,16 @@ void execConvert(ScriptRun& run) {
       r.T[b] = textToTime(r.S[a]);
       return run.stepLine("S2T  S%d,T%d", a, b);
   }
+}
+
+std::span<const HandlerEntry> assignHandlers() {
+  static constexpr HandlerEntry kHandlers[] = {
+      {cpl::kSet, execSet, true},   {cpl::kAdd, execArith, true}, {cpl::kSub, execArith, true},
+      {cpl::kMul, execArith, true}, {cpl::kDiv, execArith, true}, {cpl::kIf, execIf, true},
+      {cpl::kI2s, execConvert},     {cpl::kF2s, execConvert},     {cpl::kT2s, execConvert},
+      {cpl::kS2i, execConvert},     {cpl::kS2f, execConvert},     {cpl::kS2t, execConvert},
+  };
+  return kHandlers;
 }
 
 }  // namespace interp

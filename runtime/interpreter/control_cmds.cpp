@@ -1,4 +1,5 @@
 // Control commands: jumps inside the block, leaving it, print and resetchan.
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -60,6 +61,15 @@ void execResetchan(ScriptRun& run) {
   if (target == run.chan) run.detachFromBank();
   run.host.resetChannel(target);
   run.stepLine("ResetChan %d OK", target);
+}
+
+std::span<const HandlerEntry> controlHandlers() {
+  static constexpr HandlerEntry kHandlers[] = {
+      {cpl::kGoto, execGoto},           {cpl::kGotoout, execGotoout},
+      {cpl::kGotodef, execGotodef},     {cpl::kPrint, execPrint, true},
+      {cpl::kResetchan, execResetchan},
+  };
+  return kHandlers;
 }
 
 }  // namespace interp

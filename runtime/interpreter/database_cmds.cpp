@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "runtime/interpreter/database.h"
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -208,6 +209,21 @@ void execDatabase(ScriptRun& run) {
     default:
       return;
   }
+}
+
+std::span<const HandlerEntry> databaseHandlers() {
+  static constexpr HandlerEntry kHandlers[] = {
+      {cpl::kSqlopen, execDatabase},
+      {cpl::kMovenext, execDatabase},
+      {cpl::kEof, execDatabase, true},
+      {cpl::kSqlexec, execDatabase},
+      {cpl::kPreparesql, execDatabase},
+      {cpl::kSetparamin, execDatabase, true},
+      {cpl::kGetfield, execDatabase},
+      {cpl::kGetfieldname, execDatabase},
+      {cpl::kGetrecordcount, execDatabase, true},
+  };
+  return kHandlers;
 }
 
 }  // namespace interp

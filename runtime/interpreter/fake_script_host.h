@@ -34,18 +34,14 @@ class FakeScriptHost : public ScriptHost {
   // A script block (kind 48) of `code` whose default exit leads to `defaultExit`.
   static FlowBlock scriptBlock(std::vector<cpl::Instruction> code, int32_t defaultExit) {
     FlowBlock b;
-    cpl::putI16(b.rec, 0, cpl::kKindScript);
-    cpl::putI16(b.rec, 2, cpl::kKindScript);
-    cpl::putI32(b.rec, FlowBlock::kScriptCount, static_cast<int32_t>(code.size()));
-    cpl::putI32(b.rec, FlowBlock::kScriptDefaultExit, defaultExit);
+    b.rec = cpl::BlockImage::script(static_cast<int32_t>(code.size()), defaultExit);
     b.code = std::move(code);
     return b;
   }
   // A block of another kind, where a channel rests once the script is left.
   static FlowBlock plainBlock(int16_t kind = cpl::kKindPlayVoice) {
     FlowBlock b;
-    cpl::putI16(b.rec, 0, kind);
-    cpl::putI16(b.rec, 2, kind);
+    b.rec = cpl::BlockImage::ofKind(kind);
     return b;
   }
 

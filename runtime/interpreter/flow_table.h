@@ -12,33 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "flowfile/bytes.h"
 #include "flowfile/cplformat.h"
+#include "flowfile/cplreader.h"
 
 namespace interp {
 
-// One block in memory, 548 bytes:
-//   0   int16  kind (the scan loop dispatches on it)
-//   2   int16  kind as loaded
-//   4   ...    the block's payload: a field at offset X of the stored
-//              record lies at X + 2 (cpl::kBlockPayloadShift)
-// A script block (48) holds int32 instruction count at 4 and int32 default
-// exit target at 8; its records are in `code`.
-struct FlowBlock {
-  static constexpr int kScriptCount = 4;
-  static constexpr int kScriptDefaultExit = 8;
-
-  std::array<uint8_t, cpl::kBlockRecordSize> rec{};
-  std::vector<cpl::Instruction> code;
-
-  int16_t kind() const { return cpl::getI16(rec, 0); }
-  // A field of the stored record, addressed by its stored offset.
-  int32_t i32At(int storedOffset) const {
-    return cpl::getI32(rec, storedOffset + cpl::kBlockPayloadShift);
-  }
-  int32_t instructionCount() const { return cpl::getI32(rec, kScriptCount); }
-  int32_t defaultExit() const { return cpl::getI32(rec, kScriptDefaultExit); }
-};
+// One block of a loaded flow: its 548-byte image and a script block's
+// instructions (flowfile/cplreader.h).
+using FlowBlock = cpl::FlowBlock;
 
 struct FlowBank {
   std::string vocDir;  // voice directory, as configured

@@ -76,33 +76,6 @@ TEST_F(LoaderTest, StartOnlyFileIs4110BytesAndLoads) {
   EXPECT_EQ(table_.bank(3, 0).blocks[0].i32At(cpl::StartRecord::kExits), cpl::NO_TARGET);
 }
 
-TEST_F(LoaderTest, BothMagicsPutThePayloadAtTheSameOffsets) {
-  for (auto magic : {cpl::kMagic1001, cpl::kMagic1002}) {
-    SCOPED_TRACE(magic);
-    ParsedFlow f;
-    auto bytes = sampleFlow(magic);
-    ASSERT_EQ(parseCompiledFlow(bytes, f), kLoadOk) << f.problem;
-    ASSERT_EQ(f.blocks.size(), 3u);
-    const FlowBlock& play = f.blocks[1];
-    EXPECT_EQ(play.kind(), cpl::kKindPlayVoice);
-    EXPECT_EQ(cpl::getI16(play.rec, 2), cpl::kKindPlayVoice);
-    EXPECT_EQ(play.rec[cpl::PlayVoiceRecord::kVoiceFile + cpl::kBlockPayloadShift], cpl::kOpStr);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(
-                  &play.rec[cpl::PlayVoiceRecord::kVoiceFile + cpl::TextOrNumber::kText +
-                            cpl::kBlockPayloadShift])),
-              "hello.voc");
-    EXPECT_EQ(play.i32At(cpl::PlayVoiceRecord::kExits), 2);
-    EXPECT_EQ(play.i32At(cpl::PlayVoiceRecord::kExits + 4), cpl::NO_TARGET);
-    const FlowBlock& script = f.blocks[2];
-    EXPECT_EQ(script.instructionCount(), 2);
-    EXPECT_EQ(script.defaultExit(), cpl::NO_TARGET);
-    ASSERT_EQ(script.code.size(), 2u);
-    EXPECT_EQ(script.code[1].opcode(), cpl::kGotodef);
-    EXPECT_EQ(script.code[1].line(), 1u);
-    EXPECT_EQ(std::string(f.pool.begin(), f.pool.begin() + 3), "abc");
-  }
-}
-
 TEST_F(LoaderTest, LoadCodesForBadFiles) {
   auto good = sampleFlow(cpl::kMagic1001);
   auto with = [&](auto edit) {
@@ -160,7 +133,7 @@ TEST_F(LoaderTest, OnlyRegularFilesAreRead) {
   {
     // Sparse: the size is there, the disk blocks are not.
     write("huge.cpl", sampleFlow(cpl::kMagic1001));
-    ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(kMaxFlowFileBytes + 1)), 0);
+    ASSERT_EQ(::truncate(huge.c_str(), static_cast<off_t>(cpl::kMaxFlowFileBytes + 1)), 0);
   }
   ::mkdir((dir_ + "/folder.cpl").c_str(), 0700);
   struct Case {
@@ -180,7 +153,7 @@ TEST_F(LoaderTest, OnlyRegularFilesAreRead) {
     auto load = std::async(std::launch::async, [&] {
       std::vector<uint8_t> bytes;
       std::string why;
-      LoadCode code = readFlowFile(c.path, bytes, &why);
+      cpl::ReadCode code = cpl::readFlowFile(c.path, bytes, &why);
       EXPECT_EQ(why, c.why);
       EXPECT_TRUE(bytes.empty());
       return std::make_pair(code, loadCompiledFlow(t, c.path, "v", 3));
@@ -192,7 +165,7 @@ TEST_F(LoaderTest, OnlyRegularFilesAreRead) {
       if (w >= 0) ::close(w);
     }
     auto [read, loaded] = load.get();
-    EXPECT_EQ(read, kLoadCannotOpen);
+    EXPECT_EQ(read, cpl::kReadCannotOpen);
     EXPECT_EQ(loaded, kLoadCannotOpen);
     EXPECT_EQ(t.state(3, 0).version, 0);
     EXPECT_EQ(t.state(3, 0).path, "");
@@ -200,7 +173,7 @@ TEST_F(LoaderTest, OnlyRegularFilesAreRead) {
   // A regular file is read whole, to its last byte.
   std::vector<uint8_t> bytes;
   auto good = sampleFlow(cpl::kMagic1002);
-  EXPECT_EQ(readFlowFile(write("good.cpl", good), bytes), kLoadOk);
+  EXPECT_EQ(cpl::readFlowFile(write("good.cpl", good), bytes), cpl::kReadOk);
   EXPECT_EQ(bytes, good);
 }
 

@@ -9,6 +9,7 @@
 #include <limits>
 
 #include "platform/gbk.h"
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -20,52 +21,15 @@ constexpr int32_t kStepRunning = 10;
 constexpr int16_t kLineInFlow = 6;
 constexpr uint32_t kPassLimit = 50;
 
-// The commands that handle an operand type they cannot use themselves, with
-// their own trace line or by storing nothing.
-bool reportsOwnTypes(int16_t op) {
-  switch (op) {
-    case cpl::kSetparamin:
-    case cpl::kEof:
-    case cpl::kGetrecordcount:
-    case cpl::kSet:
-    case cpl::kAdd:
-    case cpl::kSub:
-    case cpl::kMul:
-    case cpl::kDiv:
-    case cpl::kIf:
-    case cpl::kPrint:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool isDatabaseCommand(int16_t op) {
-  switch (op) {
-    case cpl::kSqlopen:
-    case cpl::kMovenext:
-    case cpl::kEof:
-    case cpl::kSqlexec:
-    case cpl::kPreparesql:
-    case cpl::kSetparamin:
-    case cpl::kGetfield:
-    case cpl::kGetfieldname:
-    case cpl::kGetrecordcount:
-      return true;
-    default:
-      return false;
-  }
-}
-
 bool isRegisterType(cpl::OperandType t) {
   return t >= cpl::kOpI && t <= cpl::kOpS;
 }
 
 // Whatever a hostile record holds, no command may index a register above 31,
-// use an operand type its layout does not admit, or read outside the pool.
-// Returns false after writing the refusal line.
-bool operandsUsable(ScriptRun& run) {
-  const bool ownTypes = reportsOwnTypes(run.info->code);
+// use an operand type its layout does not admit (unless its handler answers
+// such types itself: ownTypes), or read outside the pool. Returns false after
+// writing the refusal line.
+bool operandsUsable(ScriptRun& run, bool ownTypes) {
   const char* kw = run.info->keyword.data();
   for (int i = 0; i < run.info->fieldCount; ++i) {
     const cpl::Field& f = run.info->fields[i];
@@ -97,57 +61,12 @@ void execute(ScriptRun& run) {
   const int16_t op = run.ins.opcode();
   run.info = cpl::findOpcode(op);
   if (!run.info) return;  // outside the table: passed over like the rest
-  const bool db = isDatabaseCommand(op);
-  switch (op) {
-    case cpl::kSet:
-    case cpl::kAdd:
-    case cpl::kSub:
-    case cpl::kMul:
-    case cpl::kDiv:
-    case cpl::kIf:
-    case cpl::kGoto:
-    case cpl::kGotoout:
-    case cpl::kGotodef:
-    case cpl::kPrint:
-    case cpl::kResetchan:
-    case cpl::kDateparthour:
-    case cpl::kGetformattime:
-      break;
-    default:
-      if ((op >= cpl::kI2s && op <= cpl::kDatediffsec) || db) break;
-      return;  // not executed by the runtime: no line, the counter advances
-  }
+  const DispatchEntry& handler = dispatchTable()[op];
+  if (!handler.run) return;  // not executed by the runtime: no line, the counter advances
   for (int i = 0; i < run.info->fieldCount; ++i)
     run.ops[i] = cpl::decodeField(run.ins, run.info->fields[i]);
-  if (!operandsUsable(run)) return;
-
-  switch (op) {
-    case cpl::kSet:
-      return execSet(run);
-    case cpl::kAdd:
-    case cpl::kSub:
-    case cpl::kMul:
-    case cpl::kDiv:
-      return execArith(run);
-    case cpl::kIf:
-      return execIf(run);
-    case cpl::kGoto:
-      return execGoto(run);
-    case cpl::kGotoout:
-      return execGotoout(run);
-    case cpl::kGotodef:
-      return execGotodef(run);
-    case cpl::kPrint:
-      return execPrint(run);
-    case cpl::kResetchan:
-      return execResetchan(run);
-    default:
-      break;
-  }
-  if (db) return execDatabase(run);
-  if (op >= cpl::kI2s && op <= cpl::kS2t) return execConvert(run);
-  if (op >= cpl::kStrlen && op <= cpl::kStrparse) return execString(run);
-  execDate(run);
+  if (!operandsUsable(run, handler.reportsOwnTypes)) return;
+  handler.run(run);
 }
 
 int32_t localTime(int year, int mon, int day, int hour, int min, int sec) {

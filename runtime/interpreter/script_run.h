@@ -82,8 +82,9 @@ std::string utf8(std::string_view gbk);
 // range give INT32_MIN, as the processor's own conversion does.
 int32_t truncToI32(double v);
 
-// The command families. Each executes ins of the run; operands have passed
-// the register, type and pool checks.
+// The command families, registered by opcode in each family file's table
+// (dispatch.h). Each executes ins of the run; operands have passed the
+// register, type and pool checks.
 void execGoto(ScriptRun& run);
 void execGotoout(ScriptRun& run);
 void execGotodef(ScriptRun& run);

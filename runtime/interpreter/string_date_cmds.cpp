@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "platform/gbk.h"
+#include "runtime/interpreter/dispatch.h"
 #include "runtime/interpreter/script_run.h"
 
 namespace interp {
@@ -68,10 +69,7 @@ void execString(ScriptRun& run) {
           ++n;
         s.erase(0, n);
       }
-      const char* name = op == cpl::kStrtrimleft    ? "StrTrimLeft"
-                         : op == cpl::kStrtrimright ? "StrTrimRight"
-                                                    : "StrTrim";
-      return run.stepLine("%s S%d", name, o[0].reg);
+      return run.stepLine("%s S%d", run.info->traceName.data(), o[0].reg);
     }
 
     case cpl::kStrreplace: {
@@ -160,10 +158,7 @@ void execDate(ScriptRun& run) {
       const int64_t unit = op == cpl::kDateaddday ? 86400 : op == cpl::kDateaddhour ? 3600 : 60;
       int32_t& t = r.T[o[0].reg];
       t = wrapTime(static_cast<int64_t>(t) + amount * unit);
-      const char* name = op == cpl::kDateaddday    ? "DateAddDay"
-                         : op == cpl::kDateaddhour ? "DateAddHour"
-                                                   : "DateAddMin";
-      return run.stepLine("%s T%d,%d", name, o[0].reg, amount);
+      return run.stepLine("%s T%d,%d", run.info->traceName.data(), o[0].reg, amount);
     }
 
     case cpl::kDateparthour:
@@ -175,28 +170,29 @@ void execDate(ScriptRun& run) {
     case cpl::kDatepartyear: {
       const std::tm tm = localParts(r.T[o[0].reg]);
       int32_t& dst = r.I[o[1].reg];
-      const char* name = "";
+      const char* name = run.info->traceName.data();
       switch (op) {
         case cpl::kDateparthour:
+          // The hour's line has never shown the value.
           dst = tm.tm_hour;
-          return run.stepLine("DatePartHour T%d,I%d", o[0].reg, o[1].reg);
+          return run.stepLine("%s T%d,I%d", name, o[0].reg, o[1].reg);
         case cpl::kDatepartmin:
-          dst = tm.tm_min, name = "DatePartMin";
+          dst = tm.tm_min;
           break;
         case cpl::kDatepartsec:
-          dst = tm.tm_sec, name = "DatePartSec";
+          dst = tm.tm_sec;
           break;
         case cpl::kDatepartday:
-          dst = tm.tm_mday, name = "DatePartDay";
+          dst = tm.tm_mday;
           break;
         case cpl::kDatepartmonth:
-          dst = tm.tm_mon + 1, name = "DatePartMonth";
+          dst = tm.tm_mon + 1;
           break;
         case cpl::kDatepartweek:
-          dst = tm.tm_wday, name = "DatePartWeek";
+          dst = tm.tm_wday;
           break;
         default:
-          dst = tm.tm_year + 1900, name = "DatePartYear";
+          dst = tm.tm_year + 1900;
           break;
       }
       return run.stepLine("%s T%d,I%d=%d", name, o[0].reg, o[1].reg, dst);
@@ -213,11 +209,8 @@ void execDate(ScriptRun& run) {
                                                       : 1;
       int32_t& dst = r.I[o[2].reg];
       dst = wrapTime(diff / unit);  // C++ division truncates towards zero
-      const char* name = op == cpl::kDatediffday    ? "DateDiffDay"
-                         : op == cpl::kDatediffhour ? "DateDiffHour"
-                         : op == cpl::kDatediffmin  ? "DateDiffMin"
-                                                    : "DateDiffSec";
-      return run.stepLine("%s I%d[%d]=T%d-T%d", name, o[2].reg, dst, o[1].reg, o[0].reg);
+      return run.stepLine("%s I%d[%d]=T%d-T%d", run.info->traceName.data(), o[2].reg, dst, o[1].reg,
+                          o[0].reg);
     }
 
     default: {  // getformattime: no trace line
@@ -234,6 +227,26 @@ void execDate(ScriptRun& run) {
       return;
     }
   }
+}
+
+std::span<const HandlerEntry> stringDateHandlers() {
+  static constexpr HandlerEntry kHandlers[] = {
+      {cpl::kStrlen, execString},       {cpl::kStrtrimleft, execString},
+      {cpl::kStrtrimright, execString}, {cpl::kStrtrim, execString},
+      {cpl::kStrreplace, execString},   {cpl::kStrmid, execString},
+      {cpl::kStrdel, execString},       {cpl::kStrcat, execString},
+      {cpl::kStrupper, execString},     {cpl::kStrlower, execString},
+      {cpl::kStrparse, execString},     {cpl::kNow, execDate},
+      {cpl::kDateaddday, execDate},     {cpl::kDateaddhour, execDate},
+      {cpl::kDateaddmin, execDate},     {cpl::kDatepartmin, execDate},
+      {cpl::kDatepartsec, execDate},    {cpl::kDatepartday, execDate},
+      {cpl::kDatepartmonth, execDate},  {cpl::kDatepartweek, execDate},
+      {cpl::kDatepartyear, execDate},   {cpl::kDateparthour, execDate},
+      {cpl::kDatediffday, execDate},    {cpl::kDatediffhour, execDate},
+      {cpl::kDatediffmin, execDate},    {cpl::kDatediffsec, execDate},
+      {cpl::kGetformattime, execDate},
+  };
+  return kHandlers;
 }
 
 }  // namespace interp

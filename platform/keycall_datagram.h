@@ -8,8 +8,8 @@
 //   62   104   data: for a call, the caller number (at most 19 characters,
 //              zero-terminated); for a key, the key character
 //
-// Header-only, so that the sender (tools/keycall) and the runtime's receiver
-// share one definition.
+// Header-only and below both, so that the sender (tools/keycall) and the
+// runtime's receiver share one definition.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +20,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/bytes.h"
 
 namespace keycall {
 
@@ -38,12 +40,8 @@ using Datagram = std::array<uint8_t, kDatagramSize>;
 // `data` longer than the data field is cut to it.
 inline Datagram encode(int16_t command, int32_t channel, std::string_view data) {
   Datagram d{};
-  uint16_t c = static_cast<uint16_t>(command);
-  d[kOffCommand] = static_cast<uint8_t>(c);
-  d[kOffCommand + 1] = static_cast<uint8_t>(c >> 8);
-  uint32_t ch = static_cast<uint32_t>(channel);
-  for (int i = 0; i < 4; ++i)
-    d[kOffChannel + i] = static_cast<uint8_t>(ch >> (8 * i));
+  platform::putI16(d, kOffCommand, command);
+  platform::putI32(d, kOffChannel, channel);
   std::copy_n(data.begin(), data.size() < kDataSize ? data.size() : kDataSize,
               d.begin() + kOffData);
   return d;
@@ -74,11 +72,9 @@ struct Event {
 inline std::optional<Event> decode(const uint8_t* bytes, size_t size) {
   if (size != kDatagramSize) return std::nullopt;
   Event e;
-  e.command = static_cast<int16_t>(bytes[kOffCommand] | bytes[kOffCommand + 1] << 8);
-  uint32_t ch = 0;
-  for (int i = 0; i < 4; ++i)
-    ch |= uint32_t{bytes[kOffChannel + i]} << (8 * i);
-  e.channel = static_cast<int32_t>(ch);
+  const std::span<const uint8_t> b(bytes, size);
+  e.command = platform::getI16(b, kOffCommand);
+  e.channel = platform::getI32(b, kOffChannel);
   const char* data = reinterpret_cast<const char*>(bytes + kOffData);
   e.caller.assign(data, ::strnlen(data, kCallerMax));
   e.key = data[0];

@@ -3,12 +3,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "flowfile/cplreader.h"
 #include "flowfile/disasm.h"
-#include "runtime/interpreter/loader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  interp::ParsedFlow flow;
-  if (interp::parseCompiledFlow({data, size}, flow) != interp::kLoadOk) return 0;
+  cpl::ParsedFlow flow;
+  if (cpl::parseCompiledFlow({data, size}, flow) != cpl::kReadOk) return 0;
   size_t total = 0;
   for (const auto& b : flow.blocks)
     for (const auto& ins : b.code)
