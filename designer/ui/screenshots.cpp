@@ -1,0 +1,63 @@
+// Writes pictures of the designer for people to look at (not compared by
+// pixels): designer.png with the sample project, designer_dialog.png with a
+// play-voice dialog over it, designer_script.png with the script editor.
+//   designer_screenshots SAMPLE.src OUTDIR
+#include <QApplication>
+#include <QDialog>
+#include <QPixmap>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+
+#include "designer/chart/block_dialogs.h"
+#include "designer/ui/block_dialog.h"
+#include "designer/ui/main_window.h"
+#include "designer/ui/script_editor.h"
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: designer_screenshots SAMPLE.src OUTDIR\n");
+    return 2;
+  }
+  if (!std::getenv("DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication app(argc, argv);
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  designer_ui::Tfrmmain w;
+  w.resize(1100, 760);
+  if (!w.openFile(QString::fromLocal8Bit(argv[1]))) {
+    std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 1;
+  }
+  // Select the first connection so its handles show, as a person would see them.
+  if (w.chart().connectCount() > 0) w.state().selectConnection(w.chart(), 0);
+  w.show();
+  app.processEvents();
+  bool ok = w.grab().save(out + "/designer.png");
+
+  // A play-voice dialog, and the script editor, over the window.
+  int play = -1, script = -1;
+  for (int i = 0; i < w.chart().blockCount(); ++i) {
+    if (w.chart().block(i).kind == cpl::kKindPlayVoice && play < 0) play = i;
+    if (w.chart().block(i).isScript() && script < 0) script = i;
+  }
+  if (play >= 0) {
+    designer_ui::BlockDialog d(cpl::kKindPlayVoice, w.chart().block(play).record, w.questions(),
+                               &w);
+    d.show();
+    app.processEvents();
+    ok = d.grab().save(out + "/designer_dialog.png") && ok;
+  }
+  designer_ui::Tfrmscript editor(w.questions(), &w);
+  if (script >= 0)
+    editor.setScript(static_cast<const chart::GCMD_DTC_SCRIPT&>(w.chart().block(script)).script);
+  editor.show();
+  app.processEvents();
+  editor.check();
+  app.processEvents();
+  ok = editor.grab().save(out + "/designer_script.png") && ok;
+  if (ok)
+    std::printf("wrote designer.png, designer_dialog.png, designer_script.png to %s\n", argv[2]);
+  return ok ? 0 : 1;
+}
