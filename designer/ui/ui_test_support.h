@@ -15,6 +15,13 @@
 #include "designer/ui/main_window.h"
 #include "designer/ui/questions.h"
 
+#include <ostream>
+
+// Failed expectations print texts, not their bytes.
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+
 namespace designer_ui::testing {
 
 class FakeQuestions : public Questions {
