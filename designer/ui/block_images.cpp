@@ -119,9 +119,11 @@ QPixmap makeCursor(const QString& name) {
       }
     });
   } else if (name == "selline") {
+    // The line under the mouse, and a pointer whose tip is the hot spot.
     stroke([&] {
-      g.drawLine(QPointF(4, 26), QPointF(28, 26));
-      g.drawPolygon(QPolygonF({QPointF(16, 16), QPointF(16, 4), QPointF(19, 7), QPointF(23, 4)}));
+      g.drawLine(QPointF(3, 16), QPointF(29, 16));
+      g.drawPolygon(QPolygonF({QPointF(16, 16), QPointF(16, 29), QPointF(19, 26), QPointF(22, 31),
+                               QPointF(24, 30), QPointF(21, 25), QPointF(25, 25)}));
     });
   } else {  // "line", "angleline": a pen and the kind of line it draws
     stroke([&] {

@@ -1,6 +1,7 @@
 // Writes pictures of the designer for people to look at (not compared by
 // pixels): designer.png with the sample project, designer_dialog.png with a
-// play-voice dialog over it, designer_script.png with the script editor.
+// play-voice dialog over it, designer_script.png with the script editor,
+// designer_blocks.png with every block image and cursor, enlarged.
 //   designer_screenshots SAMPLE.src OUTDIR
 #include <QApplication>
 #include <QDialog>
@@ -11,10 +12,48 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QPainter>
+
 #include "designer/chart/block_dialogs.h"
 #include "designer/ui/block_dialog.h"
+#include "designer/ui/block_images.h"
 #include "designer/ui/main_window.h"
 #include "designer/ui/script_editor.h"
+
+namespace {
+
+// Every block image with its port and exits, and every cursor, at three
+// times their size: designer_blocks.png, to judge legibility pixel by pixel.
+bool writeImageSheet(const QString& path) {
+  const int kinds[] = {6, 40, 41, 42, 43, 44, 45, 46, 47, 48, 49, 50, 51, 52, 53};
+  QImage sheet(2 * 200, 8 * 60 + 60, QImage::Format_ARGB32);
+  sheet.fill(designer_ui::kSkyBlue);
+  QPainter g(&sheet);
+  int n = 0;
+  for (int kind : kinds) {
+    const int x = (n % 2) * 200 + 20, y = (n / 2) * 60 + 20;
+    ++n;
+    auto b = chart::createBlock(kind);
+    if (b->isScript()) {
+      auto& s = static_cast<chart::GCMD_DTC_SCRIPT&>(*b);
+      s.mergeExit("yes");
+    }
+    g.drawPixmap(x, y - 11, designer_ui::blockImage("CMDIN"));
+    g.drawPixmap(x, y, designer_ui::blockImage(QString::fromStdString(b->image)));
+    for (int i = 0; i < b->exitCount(); ++i)
+      g.drawPixmap(x + 12 * i, y + 20,
+                   designer_ui::blockImage(QString::fromStdString(b->exitImages[i])));
+  }
+  int x = 20;
+  for (const char* c : {"allmove", "hmove", "vmove", "selline", "line", "angleline"}) {
+    g.drawPixmap(x, 8 * 60 + 20, designer_ui::canvasCursor(c).pixmap());
+    x += 50;
+  }
+  g.end();
+  return sheet.scaled(sheet.size() * 3).save(path);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3) {
@@ -57,7 +96,11 @@ int main(int argc, char** argv) {
   editor.check();
   app.processEvents();
   ok = editor.grab().save(out + "/designer_script.png") && ok;
+  ok = writeImageSheet(out + "/designer_blocks.png") && ok;
   if (ok)
-    std::printf("wrote designer.png, designer_dialog.png, designer_script.png to %s\n", argv[2]);
+    std::printf(
+        "wrote designer.png, designer_dialog.png, designer_script.png, "
+        "designer_blocks.png to %s\n",
+        argv[2]);
   return ok ? 0 : 1;
 }
