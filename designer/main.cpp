@@ -3,6 +3,7 @@
 // command, or with a project file to open, it shows the designer's window.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -54,7 +55,12 @@ void printUsage(std::FILE* to) {
   std::fprintf(to,
                "Usage: flowdesigner [PROJECT.src]\n       flowdesigner COMMAND [ARGUMENTS]\n"
                "       flowdesigner --help\n");
+#ifdef FLOWDESIGNER_WINDOW
   std::fprintf(to, "\nWithout a command the designer's window opens, with PROJECT.src if given.\n");
+#else
+  std::fprintf(to,
+               "\nThis build has no window (built with OLVARO_CORE_ONLY); only the commands.\n");
+#endif
   std::fprintf(to, "\nCommands:\n");
   for (const Command& c : kCommands) {
     std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
@@ -171,6 +177,15 @@ int compileProject(std::span<char* const> args) {
 #ifdef FLOWDESIGNER_WINDOW
 // The window, with `project` opened when given.
 int runWindow(int argc, char** argv, const char* project) {
+  // Without any display Qt would abort; say what to do instead.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr,
+                 "flowdesigner: no display for the window (set DISPLAY, or run it under "
+                 "xvfb-run); the commands below need none.\n\n");
+    printUsage(stderr);
+    return 2;
+  }
   QApplication app(argc, argv);
   designer_ui::Tfrmmain window;
   if (project) window.openFile(QString::fromLocal8Bit(project));

@@ -178,6 +178,15 @@ TEST_F(Window, MovesAGroupAndReanchorsItsConnections) {
   dragFrom(canvas(), {250, 250}, {650, 560});
   EXPECT_EQ(w.state().selectedBlocks(c()), (std::vector<int>{a, b}));
 
+  // While the mouse is held only the feedback moves; the chart waits for the release.
+  press(canvas(), bodyOf(c().block(a)));
+  moveHeld(canvas(), bodyOf(c().block(a)) + QPoint(25, 25));
+  EXPECT_EQ(w.canvas().drag(), Canvas::Drag::kMove);
+  EXPECT_EQ(c().block(a).left, 300);
+  release(canvas(), bodyOf(c().block(a)));  // dropped where it was: no change
+  EXPECT_EQ(c().block(a).left, 300);
+  EXPECT_EQ(w.canvas().drag(), Canvas::Drag::kNone);
+
   // Drag a by (+40, +30): both move, the inner connection moves whole, the
   // one to `out` keeps its far end.
   const QPoint from = bodyOf(c().block(a));
@@ -341,6 +350,12 @@ TEST_F(Window, HintsAndCursors) {
   EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(script), 2)), "yes");
 
   EXPECT_EQ(w.canvas().cursorNameAt(bodyOf(c().block(play))), "hand");
+  hover(canvas(), bodyOf(c().block(play)));
+  EXPECT_EQ(w.canvas().cursor().shape(), Qt::PointingHandCursor);
+  hover(canvas(), exitOf(c().block(play), 1));
+  EXPECT_EQ(w.canvas().cursor().shape(), Qt::BitmapCursor);
+  hover(canvas(), {2000, 2000});
+  EXPECT_EQ(w.canvas().cursor().shape(), Qt::ArrowCursor);
   EXPECT_EQ(w.canvas().cursorNameAt(exitOf(c().block(play), 0)), "angleline");
   EXPECT_EQ(w.canvas().cursorNameAt(portOf(c().block(play))), "angleline");
   w.setRightAngle(false);
