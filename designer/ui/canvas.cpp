@@ -1,6 +1,8 @@
 #include "designer/ui/canvas.h"
 
 #include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QHelpEvent>
 #include <QMenu>
 #include <QMouseEvent>
@@ -78,8 +80,7 @@ void drawBlock(QPainter& g, const chart::GELE& b, bool selected) {
 }
 
 QPen dotted() {
-  QPen p(Qt::black, 1, Qt::DotLine);
-  return p;
+  return QPen(Qt::white, 1, Qt::DotLine);
 }
 
 }  // namespace
@@ -122,7 +123,10 @@ chart::Polyline Canvas::proposedRoute(QPoint m) const {
   return chart::proposeRoute(anchor_, mouse, port);
 }
 
+// Drawn inverting what lies under it, so that it shows on any background,
+// block or line.
 void Canvas::drawFeedback(QPainter& g) {
+  g.setCompositionMode(QPainter::CompositionMode_Difference);
   g.setPen(dotted());
   g.setBrush(Qt::NoBrush);
   switch (drag_) {
@@ -361,21 +365,27 @@ QString Canvas::cursorNameAt(QPoint at) const {
   }
 }
 
+QString exitHint(const chart::GELE& b, int exit, const QString& iniPath) {
+  if (exit < 0 || exit >= b.exitCount()) return {};
+  if (b.isScript()) {
+    const chart::TMyOut& out = b.exits[exit];
+    QString text = QString::fromStdString(platform::gbkToUtf8(out.name));
+    if (!out.used) text += QStringLiteral("出口已删除");
+    return text;
+  }
+  return QString::fromStdString(platform::iniReadString(
+      iniPath.toStdString(), std::to_string(b.kind), std::to_string(exit), ""));
+}
+
 QString Canvas::hintAt(QPoint at) const {
   const chart::Chart& c = chart();
   const chart::Hover h = state().hoverAt(c, at.x(), at.y());
   if (h.code == 8) return QString::fromStdString(platform::gbkToUtf8(c.block(h.block).note));
   if (h.code != 10) return {};
-  const chart::GELE& b = c.block(h.block);
-  if (b.isScript()) {
-    const chart::TMyOut& out = b.exits[h.index];
-    QString text = QString::fromStdString(platform::gbkToUtf8(out.name));
-    if (!out.used) text += QStringLiteral("出口已删除");
-    return text;
-  }
-  const std::string ini = (w_.startDir() + "/hint.ini").toStdString();
-  return QString::fromStdString(
-      platform::iniReadString(ini, std::to_string(b.kind), std::to_string(h.index), ""));
+  // The start-up directory's hint.ini; the one beside the program when it has none.
+  QString path = w_.startDir() + "/hint.ini";
+  if (!QFileInfo::exists(path)) path = QCoreApplication::applicationDirPath() + "/hint.ini";
+  return exitHint(c.block(h.block), h.index, path);
 }
 
 bool Canvas::event(QEvent* e) {

@@ -14,6 +14,12 @@ namespace designer_ui {
 
 class Tfrmmain;
 
+// The hint of exit `exit` of block `b`: a script exit's name, with
+// "出口已删除" once the script no longer names it; for the other kinds the
+// text that the INI file at `iniPath` gives under the kind (section) and
+// the exit number (key).
+QString exitHint(const chart::GELE& b, int exit, const QString& iniPath);
+
 class Canvas : public QWidget {
  public:
   enum class Drag { kNone, kConnect, kMove, kRubber, kReshape };

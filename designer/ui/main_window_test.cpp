@@ -340,8 +340,6 @@ TEST_F(Window, HintsAndCursors) {
   const int play = place(41, 300, 300);
   const int script = place(48, 600, 300);
   c().setScript(script, "gotoout yes", {"yes"});
-  c().setScript(script, "", {});  // "yes" is gone, its exit with it
-  c().setScriptExits(script, {"yes"});
   EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(play), 0)), "播放结束");
   EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(play), 2)), "挂机");
   EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(play), 1)), "");
@@ -369,15 +367,25 @@ TEST_F(Window, HintsAndCursors) {
   EXPECT_EQ(w.statusText(1), QString("x:%1;y%2").arg(mid.x()).arg(mid.y()));
 }
 
-TEST_F(Window, ScriptExitHintSaysWhenTheExitIsGone) {
-  // An exit the script no longer names, but still drawn: the hint says so.
+TEST(ExitHint, AScriptExitNoLongerNamedSaysSo) {
+  chart::GCMD_DTC_SCRIPT s;
+  s.mergeExit("yes");
+  EXPECT_EQ(exitHint(s, 2, "/nonexistent/hint.ini"), "yes");
+  s.exits[2].used = 0;
+  EXPECT_EQ(exitHint(s, 2, "/nonexistent/hint.ini"), "yes出口已删除");
+  EXPECT_EQ(exitHint(s, 0, "/nonexistent/hint.ini"), "缺省出口");
+  EXPECT_EQ(exitHint(s, 3, "/nonexistent/hint.ini"), "");
+  // A fixed kind without a hint file has no hint.
+  EXPECT_EQ(exitHint(*chart::createBlock(41), 0, "/nonexistent/hint.ini"), "");
+}
+
+TEST_F(Window, AScriptExitGoneFromTheScriptLeavesNoHint) {
   const int s = place(48, 300, 300);
   c().setScript(s, "gotoout yes", {"yes"});
-  ASSERT_EQ(c().block(s).exitCount(), 3);
-  if (!c().block(s).exits[2].used)
-    EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(s), 2)), "yes出口已删除");
-  else
-    EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(s), 2)), "yes");
+  EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(s), 2)), "yes");
+  c().setScript(s, "", {});  // the exit goes with the name
+  EXPECT_EQ(c().block(s).exitCount(), 2);
+  EXPECT_EQ(w.canvas().hintAt(exitOf(c().block(s), 2)), "");
 }
 
 // ---- document commands
