@@ -172,7 +172,6 @@ void Canvas::mousePressEvent(QMouseEvent* e) {
   drag_ = Drag::kNone;
   chart::CanvasState& s = state();
   chart::Chart& c = chart();
-  c.endMerge();
   if (s.tool != chart::kSelectTool) return;  // the release places the block
   const chart::Hover h = s.hoverAt(c, m.x(), m.y());
   switch (h.code) {

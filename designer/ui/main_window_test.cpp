@@ -203,10 +203,18 @@ TEST_F(Window, MovesAGroupAndReanchorsItsConnections) {
   const chart::Polyline& leaving = c().connection(1).points;
   EXPECT_EQ(leaving.front(), c().block(b).exitAnchor(1));
   EXPECT_EQ(leaving.back(), c().block(out).inputAnchor());
-  // One undo step takes the move back.
+  // A second drag of the same group merges with the first: one undo step
+  // takes both back.
+  const QPoint again = bodyOf(c().block(b));
+  dragFrom(canvas(), again, again + QPoint(-10, 5));
+  EXPECT_EQ(c().block(a).left, 330);
+  EXPECT_EQ(c().block(b).top, 535);
   w.undo();
   EXPECT_EQ(c().block(a).left, 300);
+  EXPECT_EQ(c().block(b).left, 500);
   EXPECT_EQ(c().connection(0).points, inner);
+  w.undo();  // the step before the moves: the second connection
+  EXPECT_EQ(c().connectCount(), 1);
 }
 
 TEST_F(Window, RubberBandSelectsOnlyWholeBlocks) {
