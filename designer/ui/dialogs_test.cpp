@@ -13,6 +13,7 @@
 #include <QTextBlock>
 
 #include "designer/chart/block_dialogs.h"
+#include "designer/chart/project_file.h"
 #include "designer/ui/block_dialog.h"
 #include "designer/ui/script_editor.h"
 #include "designer/ui/ui_test_support.h"
@@ -389,6 +390,25 @@ TEST_F(WindowDialogs, ScriptEditorMergesItsExitsOnOk) {
   };
   w.openProperties(s);
   EXPECT_EQ(c.block(s).exitCount(), 4);
+}
+
+TEST_F(WindowDialogs, OkOnAnUneditedBrokenScriptKeepsTheExitsAndTheirConnections) {
+  chart::Chart& c = w.chart();
+  const int s = c.addBlock(48, 300, 300);
+  const int t = c.addBlock(41, 600, 300);
+  // The script names "yes" but breaks before its gotoout on a later check.
+  c.setScript(s, "gotoout yes\nset i1", {"yes"});
+  ASSERT_GE(c.connect(s, 2, t, {}), 0);
+  const std::vector<uint8_t> before = chart::saveProject(c);
+  q.dialog = [](QDialog& d) {
+    auto& ed = dynamic_cast<Tfrmscript&>(d);
+    QTest::mouseClick(ed.okButton(), Qt::LeftButton);  // unedited: closes after its box
+    return ed.result();
+  };
+  w.openProperties(s);
+  EXPECT_EQ(q.messages.size(), 1);
+  EXPECT_EQ(chart::saveProject(c), before);
+  EXPECT_EQ(c.exitTarget(s, 2), t);
 }
 
 }  // namespace

@@ -353,7 +353,10 @@ void Tfrmmain::openProperties(int b) {
   if (block.isScript()) {
     Tfrmscript editor(*questions_, this);
     editor.setScript(static_cast<const chart::GCMD_DTC_SCRIPT&>(block).script);
-    if (questions_->runDialog(editor) == QDialog::Accepted)
+    // An unedited script that does not compile closes with OK too; its
+    // half-collected exit names would drop exits and their connections, so
+    // the block stays as it was.
+    if (questions_->runDialog(editor) == QDialog::Accepted && editor.compiled())
       chart_.setScript(b, editor.scriptGbk(), editor.exitNames());
     return;
   }

@@ -53,6 +53,40 @@ bool writeImageSheet(const QString& path) {
   return sheet.scaled(sheet.size() * 3).save(path);
 }
 
+// The screenshots answer nothing and block on nothing: boxes are printed.
+class PrintedQuestions : public designer_ui::Questions {
+ public:
+  designer_ui::Answer askYesNoCancel(const QString&, const QString&) override {
+    return designer_ui::Answer::kCancel;
+  }
+  QString saveFileName(const QString&) override { return {}; }
+  QString openFileName(const QString&) override { return {}; }
+  void message(const QString& title, const QString& text, designer_ui::Icon) override {
+    std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(), text.toUtf8().constData());
+  }
+};
+
+// `dialog` over the window's picture, centred, with a title bar of its own
+// (the offscreen platform draws no window frames).
+QPixmap over(const QPixmap& window, QWidget& dialog) {
+  QPixmap out = window;
+  const QPixmap inner = dialog.grab();
+  QPainter g(&out);
+  const int bar = 24;
+  const QRect frame((out.width() - inner.width()) / 2, (out.height() - inner.height() - bar) / 2,
+                    inner.width(), inner.height() + bar);
+  g.fillRect(frame.adjusted(4, 4, 4, 4), QColor(0, 0, 0, 60));  // shadow
+  g.fillRect(QRect(frame.topLeft(), QSize(frame.width(), bar)), QColor(0x3c, 0x5a, 0x8c));
+  g.setPen(Qt::white);
+  g.setFont(designer_ui::chineseFont(13));
+  g.drawText(QRect(frame.left() + 8, frame.top(), frame.width() - 16, bar),
+             Qt::AlignVCenter | Qt::AlignLeft, dialog.windowTitle());
+  g.drawPixmap(frame.left(), frame.top() + bar, inner);
+  g.setPen(Qt::darkGray);
+  g.drawRect(frame.adjusted(0, 0, -1, -1));
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -64,6 +98,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const QString out = QString::fromLocal8Bit(argv[2]);
   designer_ui::Tfrmmain w;
+  PrintedQuestions answers;
+  w.setQuestions(&answers);
   w.resize(1100, 760);
   if (!w.openFile(QString::fromLocal8Bit(argv[1]))) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);
@@ -73,7 +109,8 @@ int main(int argc, char** argv) {
   if (w.chart().connectCount() > 0) w.state().selectConnection(w.chart(), 0);
   w.show();
   app.processEvents();
-  bool ok = w.grab().save(out + "/designer.png");
+  const QPixmap window = w.grab();
+  bool ok = window.save(out + "/designer.png");
 
   // A play-voice dialog, and the script editor, over the window.
   int play = -1, script = -1;
@@ -86,7 +123,7 @@ int main(int argc, char** argv) {
                                &w);
     d.show();
     app.processEvents();
-    ok = d.grab().save(out + "/designer_dialog.png") && ok;
+    ok = over(window, d).save(out + "/designer_dialog.png") && ok;
   }
   designer_ui::Tfrmscript editor(w.questions(), &w);
   if (script >= 0)
@@ -95,7 +132,7 @@ int main(int argc, char** argv) {
   app.processEvents();
   editor.check();
   app.processEvents();
-  ok = editor.grab().save(out + "/designer_script.png") && ok;
+  ok = over(window, editor).save(out + "/designer_script.png") && ok;
   ok = writeImageSheet(out + "/designer_blocks.png") && ok;
   if (ok)
     std::printf(

@@ -98,7 +98,8 @@ bool Tfrmscript::compileMemo() {
   compiled_ = gbkLines();
   parser_.attachEditor(this);
   parser_.setSource(compiled_);
-  return parser_.compile();
+  compiled_ok_ = parser_.compile();
+  return compiled_ok_;
 }
 
 bool Tfrmscript::check() {

@@ -29,6 +29,10 @@ class Tfrmscript : public QDialog, public compiler::ScriptEditor {
   std::string scriptGbk() const;
   // The exit names of the last compile (GBK, lower case).
   const std::vector<std::string>& exitNames() const { return parser_.exitNames(); }
+  // Whether the last compile succeeded. An unedited script that does not
+  // compile still closes with OK; its exit names are then incomplete and
+  // must not replace the block's exits.
+  bool compiled() const { return compiled_ok_; }
 
   // "语法检查(F7)": compiles the memo; the third panel says how it went.
   bool check();
@@ -58,6 +62,7 @@ class Tfrmscript : public QDialog, public compiler::ScriptEditor {
   Questions& questions_;
   compiler::TParser parser_;
   std::vector<std::string> compiled_;  // the lines of the last compile
+  bool compiled_ok_ = false;
   QPlainTextEdit* memo_;
   QLabel* panels_[3];
   QPushButton *check_, *ok_, *cancel_;
