@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <QToolTip>
 #include <cmath>
 
@@ -220,6 +221,7 @@ void Canvas::mouseMoveEvent(QMouseEvent* e) {
   w_.setStatusText(1, QStringLiteral("x:%1;y%2").arg(m.x()).arg(m.y()));
   if (drag_ != Drag::kNone && (e->buttons() & Qt::LeftButton)) {
     mouse_ = m;
+    w_.scrollArea().ensureVisible(m.x(), m.y(), 20, 20);  // the canvas follows a drag
     update();
     return;
   }

@@ -166,12 +166,12 @@ Tfrmmain::Tfrmmain(QWidget* parent)
           [this](int i) { setBackground(colours_->itemData(i).value<QColor>()); });
   setBackground(kSkyBlue);
 
-  // Status bar: the block position after a move; the mouse and compile
-  // progress; the third is free for longer messages.
-  for (int i = 0; i < 3; ++i) {
+  // Status bar: the block's position after a move; the mouse and the
+  // compile's progress.
+  for (int i = 0; i < 2; ++i) {
     panels_[i] = new QLabel(this);
-    panels_[i]->setMinimumWidth(i == 2 ? 100 : 140);
-    statusBar()->addWidget(panels_[i], i == 1 ? 1 : 0);
+    panels_[i]->setMinimumWidth(140);
+    statusBar()->addWidget(panels_[i], i);
   }
   resize(1000, 700);
   refresh();

@@ -73,6 +73,7 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
   void toolUsed();
 
   QAction* action(const char* name) const;  // "new", "open", "save", "saveas", "compile"
+  // Panel 0: the block's position after a move; panel 1: the mouse, the compile.
   QString statusText(int panel) const;
   void setStatusText(int panel, const QString& text);
   // The directory current at start-up, where "hint.ini" is read.
@@ -101,7 +102,7 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
   QComboBox* colours_ = nullptr;
   QActionGroup* tools_ = nullptr;
   QAction *new_, *open_, *save_, *saveAs_, *compile_, *straight_, *angled_;
-  QLabel* panels_[3] = {};
+  QLabel* panels_[2] = {};
   bool rightAngle_ = true;
   QString startDir_;
   QString captionOverride_;  // "另存为" shows the copy's name until the next change

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -228,6 +229,17 @@ TEST_F(Window, RubberBandSelectsOnlyWholeBlocks) {
   EXPECT_EQ(w.state().selectedBlocks(c()), std::vector<int>{b});
   click(canvas(), {2000, 2000});
   EXPECT_TRUE(w.state().selectedBlocks(c()).empty());
+}
+
+TEST_F(Window, TheCanvasScrollsAlongWithADrag) {
+  QScrollBar* h = w.scrollArea().horizontalScrollBar();
+  QScrollBar* v = w.scrollArea().verticalScrollBar();
+  ASSERT_EQ(h->value(), 0);
+  press(canvas(), {50, 50});
+  moveHeld(canvas(), {1800, 1500});
+  EXPECT_GT(h->value(), 0);
+  EXPECT_GT(v->value(), 0);
+  release(canvas(), {1800, 1500});
 }
 
 // Every handle of a six-point route, dragged: the release gives what the
