@@ -1,7 +1,9 @@
 // flowdesigner, the flow designer. Its command line checks and compiles
-// without a display; each subcommand is one entry of kCommands.
+// without a display; each subcommand is one entry of kCommands. Without a
+// command, or with a project file to open, it shows the designer's window.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -11,6 +13,13 @@
 #include "designer/chart/project_file.h"
 #include "designer/compiler/tparser.h"
 #include "platform/gbk.h"
+
+#ifdef FLOWDESIGNER_WINDOW
+#include <QApplication>
+#include <QFileInfo>
+
+#include "designer/ui/main_window.h"
+#endif
 
 namespace {
 
@@ -43,7 +52,15 @@ constexpr Command kCommands[] = {
 
 // Each command's summary, indented under its synopsis.
 void printUsage(std::FILE* to) {
-  std::fprintf(to, "Usage: flowdesigner COMMAND [ARGUMENTS]\n       flowdesigner --help\n");
+  std::fprintf(to,
+               "Usage: flowdesigner [PROJECT.src]\n       flowdesigner COMMAND [ARGUMENTS]\n"
+               "       flowdesigner --help\n");
+#ifdef FLOWDESIGNER_WINDOW
+  std::fprintf(to, "\nWithout a command the designer's window opens, with PROJECT.src if given.\n");
+#else
+  std::fprintf(to,
+               "\nThis build has no window (built with OLVARO_CORE_ONLY); only the commands.\n");
+#endif
   std::fprintf(to, "\nCommands:\n");
   for (const Command& c : kCommands) {
     std::fprintf(to, "  %.*s %.*s\n", static_cast<int>(c.name.size()), c.name.data(),
@@ -157,10 +174,41 @@ int compileProject(std::span<char* const> args) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
+#ifdef FLOWDESIGNER_WINDOW
+// The window, with `project` opened when given.
+int runWindow(int argc, char** argv, const char* project) {
+  // Without any display Qt would abort; say what to do instead.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") &&
+      !std::getenv("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr,
+                 "flowdesigner: no display for the window (set DISPLAY, or run it under "
+                 "xvfb-run); the commands below need none.\n\n");
+    printUsage(stderr);
+    return 2;
+  }
+  QApplication app(argc, argv);
+  designer_ui::Tfrmmain window;
+  if (project) window.openFile(QString::fromLocal8Bit(project));
+  window.show();
+  return app.exec();
+}
+
+// A first argument that names a project file rather than a command.
+bool isProjectArgument(std::string_view a) {
+  if (a.empty() || a[0] == '-') return false;
+  return (a.size() > 4 && a.substr(a.size() - 4) == ".src") ||
+         QFileInfo(QString::fromLocal8Bit(a.data(), static_cast<qsizetype>(a.size()))).isFile();
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::span<char* const> args(argv + 1, argc > 0 ? argc - 1 : 0);
+#ifdef FLOWDESIGNER_WINDOW
+  if (args.empty()) return runWindow(argc, argv, nullptr);
+  if (args.size() == 1 && isProjectArgument(args[0])) return runWindow(argc, argv, args[0]);
+#endif
   if (args.empty()) {
     printUsage(stderr);
     return 2;

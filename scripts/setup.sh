@@ -13,6 +13,9 @@ packages=(
   postgresql
   # echo canceller baseline for the benchmarks
   libspeexdsp-dev
+  # the designer's window: Qt 6 Widgets, a CJK font for its Chinese captions,
+  # and a virtual X display for looking at it on a server
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei xvfb xauth
   # tools used by the scripts and tests
   python3 sqlite3
   # FSK decoder that checks the voice box's FSK file writer
