@@ -61,7 +61,7 @@ struct BlockContext {
     return type(off) == cpl::kOpI ? ireg(reg(off)) : cur.i32At(off + cpl::TextOrNumber::kNumber);
   }
 
-  bool hungUp() { return cti().CTIGetOutLineStatus(c, mode()) == 5; }
+  bool hungUp() { return cti().outLineStatus(c, rt.accessMode()) == cti::OutLineStatus::kHungUp; }
   uint32_t elapsed() { return platform::tickDiff(st.startTick, rt.clock().ticks()); }
   void startTimer() { st.startTick = rt.clock().ticks(); }
   // The next key on channel `ch`, or -1.

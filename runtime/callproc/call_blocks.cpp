@@ -14,7 +14,6 @@ namespace callproc {
 namespace {
 constexpr int kStatusRecording = 3;
 constexpr uint32_t kRingTimeoutMs = 30000;
-constexpr int kSoundError = -2;  // CTIGetPlayfinish: the line's sound failed
 
 // Ends a recording through exit 0, or, when writing it failed (the line
 // reported a sound error, or stopping it returned one), through exit 1 with
@@ -23,7 +22,7 @@ constexpr int kSoundError = -2;  // CTIGetPlayfinish: the line's sound failed
 void endRecording(BlockContext& b, const char* how, bool soundError) {
   using R = cpl::RecordRecord;
   int rc = b.cti().CTIStopRP(b.c, b.mode());
-  if (rc == 0 && soundError) rc = kSoundError;
+  if (rc == 0 && soundError) rc = CTI_PLAY_ERROR;
   if (rc != 0) {
     const std::string why = rc < -2 ? std::strerror(-rc) : "错误码" + std::to_string(rc);
     b.trace()("通道%d=>(%d)RecFile 录音写入失败(%s),录音中止", b.c, b.index(), why.c_str());
@@ -71,7 +70,7 @@ void runRecord(Runtime& rt, int c) {
   }
   if (b.st.step != 10) return;
   // Nothing plays while recording, so a sound error is the recording's.
-  if (b.cti().CTIGetPlayfinish(c, b.mode()) == kSoundError) {
+  if (b.cti().playState(c, b.rt.accessMode()) == cti::PlayState::kError) {
     endRecording(b, "", true);
     return;
   }
@@ -107,7 +106,7 @@ void runCallExt(Runtime& rt, int c) {
       return;
     }
     ChanRecord ext = rt.channels().record(e);
-    if (b.cti().CTIGetInLineStatus(e) == 1) {
+    if (b.cti().inLineStatus(e) == cti::InLineStatus::kOffHook) {
       b.trace()("通道%d=>分机%s忙", c, u8(x).c_str());
       b.exit(1, R::kExits);
       return;
@@ -163,11 +162,11 @@ void runCallExt(Runtime& rt, int c) {
   const int e = b.st.counter;
   ChanRecord ext = rt.channels().record(e);
   const std::string x = b.sreg(extReg);
-  if (!b.st.text.empty() && b.cti().CTIGetPlayfinish(c, b.mode()) == 0) {
+  if (!b.st.text.empty() && b.cti().playState(c, b.rt.accessMode()) == cti::PlayState::kFinished) {
     b.cti().CTIStopPlayFile(c, b.mode());
     b.cti().CTIPlayFile(c, b.st.text.c_str(), 0);
   }
-  if (b.cti().CTIGetInLineStatus(e) == 1) {
+  if (b.cti().inLineStatus(e) == cti::InLineStatus::kOffHook) {
     b.trace()("通道%d=>被叫分机%s摘机", c, u8(x).c_str());
     b.cti().CTIStopPlayFile(c, b.mode());
     b.setI(b.cur.u8At(R::kExtChannelVar), e);
@@ -220,14 +219,15 @@ void runTalk(Runtime& rt, int c) {
     return;
   }
   const int type = b.cti().CTIGetChannelType(o);
-  if (type == CHAN_TYPE_INNER && b.cti().CTIGetInLineStatus(o) == 2) {
+  if (type == CHAN_TYPE_INNER && b.cti().inLineStatus(o) == cti::InLineStatus::kHungUp) {
     b.trace()("通道%d=>(%d)Talk 座席%d挂机", c, b.index(), o);
     b.cti().CTIStopRingIn(o);
     b.exit(1, R::kExits);
     rt.channels().record(o).clearCall();
     return;
   }
-  if (type == CHAN_TYPE_OUTER && b.cti().CTIGetOutLineStatus(o, b.mode()) == 5) {
+  if (type == CHAN_TYPE_OUTER &&
+      b.cti().outLineStatus(o, b.rt.accessMode()) == cti::OutLineStatus::kHungUp) {
     b.trace()("通道%d=>(%d)Talk 呼转外线%d挂机", c, b.index(), o);
     b.exit(1, R::kExits);
     rt.channels().record(o).clearCall();

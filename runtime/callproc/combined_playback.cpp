@@ -95,7 +95,7 @@ void runCombinedPlayback(Runtime& rt, int c) {
       return;
     }
     case 10:
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) != 0) return;
+      if (b.cti().playState(c, b.rt.accessMode()) != cti::PlayState::kFinished) return;
       if (++b.st.field1 < b.st.counter) {
         b.st.step = 5;
         return;

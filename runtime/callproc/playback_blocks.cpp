@@ -110,10 +110,10 @@ void runPlayVoice(Runtime& rt, int c) {
     b.exit(0, R::kExits);
     return;
   }
-  const int fin = b.cti().CTIGetPlayfinish(p, b.mode());
-  if (fin == 0 || fin == -2) {
+  const cti::PlayState fin = b.cti().playState(p, b.rt.accessMode());
+  if (fin != cti::PlayState::kPlaying) {
     b.cti().CTIStopPlayFile(p, b.mode());
-    if (fin == 0)
+    if (fin == cti::PlayState::kFinished)
       b.trace()("通道%d=>(%d)PlayVoc正常结束", c, b.index());
     else
       b.trace()("通道%d=>(%d)PlayVoc播放错误", c, b.index());
@@ -191,7 +191,7 @@ void runDigit(Runtime& rt, int c) {
         digitKey(b, k);
         return;
       }
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) == 0) {
+      if (b.cti().playState(c, b.rt.accessMode()) == cti::PlayState::kFinished) {
         b.cti().CTIStopPlayFile(c, b.mode());
         b.startTimer();
         b.st.step = 15;
@@ -329,7 +329,7 @@ void runInput(Runtime& rt, int c) {
         inputKey(b, k);
         return;
       }
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) == 0) {
+      if (b.cti().playState(c, b.rt.accessMode()) == cti::PlayState::kFinished) {
         b.st.step = 15;
         b.startTimer();
       }

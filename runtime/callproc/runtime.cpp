@@ -123,7 +123,7 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
   else
     trace_("硬件初始化成功,通道数=%d", count);
   channelCount_ = std::clamp(count, 0, kMaxChannels);
-  if (callintype_ == 0) {
+  if (accessMode() == cti::AccessMode::kSimulated) {
     channelCount_ = 8;
     trace_("系统处于模拟呼叫状态，模拟通道数=8");
   }
@@ -142,7 +142,7 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
     int type = cti_.CTIGetChannelType(c);
     // Simulated lines are all dialled like outer lines, except those the
     // simulator makes extensions: their numbers are extension numbers.
-    if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
+    if (accessMode() == cti::AccessMode::kSimulated && type != CHAN_TYPE_INNER) {
       chans_.record(c).setLineNumber(number);
       continue;
     }
@@ -231,7 +231,8 @@ std::string Runtime::takePendingCaller(int c) {
 
 void Runtime::scanPass() {
   for (int c = 0; c < channelCount_; ++c) {
-    if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;
+    if (accessMode() == cti::AccessMode::kTelephone && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER)
+      continue;
     if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
     switch (chans_.current(c).kind()) {
       case cpl::kKindWaitCall:
@@ -287,7 +288,7 @@ void Runtime::scanPass() {
 void Runtime::watchHangup(int c) {
   const int16_t kind = chans_.current(c).kind();
   if (hangupLimitMs_ == 0 || kind == cpl::kKindWaitCall || kind == cpl::kKindDelayedHangup ||
-      cti_.CTIGetOutLineStatus(c, callintype_) != 5) {
+      cti_.outLineStatus(c, accessMode()) != cti::OutLineStatus::kHungUp) {
     hungUpSeen_[c] = false;
     return;
   }
@@ -304,11 +305,11 @@ void Runtime::watchHangup(int c) {
 
 void Runtime::waitForCall(int c) {
   if (c >= channelCount_) return;
-  if (cti_.CTIGetOutLineStatus(c, callintype_) != 1) return;
+  if (cti_.outLineStatus(c, accessMode()) != cti::OutLineStatus::kIncoming) return;
 
   ChanRecord rec = chans_.record(c);
   std::string caller;
-  if (callintype_ == 1) {
+  if (accessMode() == cti::AccessMode::kTelephone) {
     char num[CHAN_NUMBER_SIZE + 1] = {};
     cti_.CTIGetCallInNum(c, num);
     caller.assign(num, strnlen(num, CHAN_NUMBER_SIZE));
@@ -330,7 +331,7 @@ void Runtime::waitForCall(int c) {
     return;
   }
   const int slot = t->slot;
-  if (callintype_ == 1) {
+  if (accessMode() == cti::AccessMode::kTelephone) {
     cti_.CTISetOutOffHook(c);
     cti_.CTIFlushDTMF(c, callintype_);
     rec.setCallerNumber(caller);
@@ -419,7 +420,7 @@ void Runtime::resetChannel(int c) {
   chans_.regs(c).reset();
   if (c < channelCount_) {
     cti_.CTISetOutHook(c);
-    if (callintype_ == 0) cti_.CTICloseMCI();
+    if (accessMode() == cti::AccessMode::kSimulated) cti_.CTICloseMCI();
   }
 }
 

@@ -87,6 +87,7 @@ class Runtime {
 
   int channelCount() const { return channelCount_; }
   int callInType() const { return callintype_; }
+  cti::AccessMode accessMode() const { return static_cast<cti::AccessMode>(callintype_); }
   ChannelTables& channels() { return chans_; }
   interp::FlowTable& flows() { return flows_; }
   TraceLog& trace() { return trace_; }
