@@ -34,8 +34,8 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   void resetChannel(int c) override { rt_.resetChannel(c); }
   int channelCount() const override { return rt_.channelCount(); }
   interp::Registers& registers(int c) override { return rt_.channels().regs(c); }
-  int32_t& step(int c) override { return rt_.channels().step(c).step; }
-  uint32_t& pc(int c) override { return rt_.channels().step(c).pc; }
+  int32_t& step(int c) override { return rt_.channels().step(c).script.step; }
+  uint32_t& pc(int c) override { return rt_.channels().step(c).script.pc; }
   int32_t blockIndex(int c) override { return rt_.channels().step(c).blockIndex; }
   const interp::FlowBlock* scriptBlock(int c) override {
     const CurrentBlock& cur = rt_.channels().current(c);
@@ -57,6 +57,21 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   std::time_t now() override { return std::chrono::system_clock::to_time_t(rt_.clock().now()); }
   interp::ChannelDatabase* database() override { return rt_.channelDatabases(); }
   std::string& preparedSql(int c) override { return rt_.preparedSql(c); }
+
+ private:
+  Runtime& rt_;
+};
+
+// The calls around a block's own, as its handler may touch them.
+class RuntimeCalls final : public CallControl {
+ public:
+  explicit RuntimeCalls(Runtime& rt) : rt_(rt) {}
+  void gotoBlock(int c, int b) override { rt_.gotoBlock(c, b); }
+  void resetChannel(int c) override { rt_.resetChannel(c); }
+  void showStatus(int c, int status) override { rt_.showStatus(c, status); }
+  int channelCount() const override { return rt_.channelCount(); }
+  ChannelTables& channels() override { return rt_.channels(); }
+  const std::string& workDir() const override { return rt_.workDir(); }
 
  private:
   Runtime& rt_;
@@ -229,57 +244,58 @@ std::string Runtime::takePendingCaller(int c) {
   return std::move(pendingCaller_[c]);
 }
 
+// What a pass does for a channel in a block of each kind: the runtime's own
+// steps for its own kinds (waiting for a call, the delayed hang-up) and for
+// the start and script blocks, the telephony handler for every other kind
+// of the kind table. Kinds outside both do nothing.
+struct Runtime::KindStep {
+  void (Runtime::*own)(int c) = nullptr;
+  BlockHandler block = nullptr;
+};
+
+const std::array<Runtime::KindStep, Runtime::kKindSlots>& Runtime::kindSteps() {
+  static_assert(
+      [] {
+        for (const cpl::KindInfo& k : cpl::kKinds)
+          if (k.kind < 0 || k.kind >= kKindSlots) return false;
+        return true;
+      }(),
+      "a block kind beyond the step table");
+  static const std::array<KindStep, kKindSlots> table = [] {
+    std::array<KindStep, kKindSlots> t{};
+    for (const cpl::KindInfo& k : cpl::kKinds)
+      t[static_cast<size_t>(k.kind)].block = blockHandler(k.kind);
+    t[cpl::kKindWaitCall].own = &Runtime::waitForCall;
+    t[cpl::kKindDelayedHangup].own = &Runtime::delayedHangup;
+    t[cpl::kKindStart].own = &Runtime::startBlock;
+    t[cpl::kKindScript].own = &Runtime::runScript;
+    return t;
+  }();
+  return table;
+}
+
+void Runtime::runScript(int c) {
+  RuntimeScriptHost host(*this);
+  interp::runScriptBlock(host, c);
+}
+
 void Runtime::scanPass() {
+  const auto& steps = kindSteps();
+  RuntimeCalls calls(*this);
+  BlockServices svc{cti_, accessMode(), clock_, log_, calls};
   for (int c = 0; c < channelCount_; ++c) {
     if (accessMode() == cti::AccessMode::kTelephone && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER)
       continue;
     if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
-    switch (chans_.current(c).kind()) {
-      case cpl::kKindWaitCall:
-        waitForCall(c);
-        break;
-      case cpl::kKindDelayedHangup:
-        delayedHangup(c);
-        break;
-      case cpl::kKindScript: {
-        RuntimeScriptHost host(*this);
-        interp::runScriptBlock(host, c);
-        break;
+    const int16_t kind = chans_.current(c).kind();
+    if (kind >= 0 && kind < kKindSlots) {
+      const KindStep& step = steps[static_cast<size_t>(kind)];
+      if (step.own) {
+        (this->*step.own)(c);
+      } else if (step.block) {
+        Call call(chans_, flows_, c);
+        step.block(call, svc);
       }
-      case cpl::kKindStart:
-        startBlock(c);
-        break;
-      case cpl::kKindPlayVoice:
-        runPlayVoice(*this, c);
-        break;
-      case cpl::kKindTalk:
-        runTalk(*this, c);
-        break;
-      case cpl::kKindInput:
-        runInput(*this, c);
-        break;
-      case cpl::kKindDigit:
-        runDigit(*this, c);
-        break;
-      case cpl::kKindCallExt:
-        runCallExt(*this, c);
-        break;
-      case cpl::kKindRecord:
-        runRecord(*this, c);
-        break;
-      case cpl::kKindPlayTts:
-        runCombinedPlayback(*this, c);
-        break;
-      case cpl::kKindCallSeat:
-      case cpl::kKindCreateMeet:
-      case cpl::kKindEnterMeet:
-      case cpl::kKindMeetTalk:
-      case cpl::kKindCallOut:
-      case cpl::kKindCycPlay:
-        runUnsupported(*this, c);
-        break;
-      default:
-        break;
     }
     watchHangup(c);
   }
@@ -320,14 +336,13 @@ void Runtime::waitForCall(int c) {
   }
   const std::string dialled = rec.lineNumber();
   showIcon(c, kIconOffHook);
-  trace_("%s从通道%d打进%s", platform::gbkToUtf8(caller).c_str(), c,
-         platform::gbkToUtf8(dialled).c_str());
+  log_.line("%s从通道%d打进%s", Gbk{caller}, c, Gbk{dialled});
 
   const Trigger* t = matchTrigger(dialled);
   if (!t) {
     trace_("%d通道没有发现IVR流程，通道挂机", c);
     chans_.current(c).setKind(cpl::kKindDelayedHangup);
-    chans_.step(c).step = 0;
+    chans_.step(c).state = std::monostate{};
     return;
   }
   const int slot = t->slot;
@@ -351,13 +366,13 @@ void Runtime::waitForCall(int c) {
 }
 
 void Runtime::delayedHangup(int c) {
-  StepRecord& s = chans_.step(c);
-  if (s.step == 0) {
-    s.startTick = clock_.ticks();
-    s.step = 10;
+  DelayedHangupState& s = chans_.step(c).of<DelayedHangupState>();
+  if (s.step == DelayedHangupStep::kEntered) {
+    s.since = clock_.ticks();
+    s.step = DelayedHangupStep::kWaiting;
     return;
   }
-  if (platform::tickDiff(s.startTick, clock_.ticks()) > kHangupDelayMs) {
+  if (platform::tickDiff(s.since, clock_.ticks()) > kHangupDelayMs) {
     cti_.CTISetOutHook(c);
     resetChannel(c);
   }
@@ -391,11 +406,7 @@ void Runtime::gotoBlock(int c, int b) {
   CurrentBlock& cur = chans_.current(c);
   cur.rec = bank.blocks[b].rec;
   cur.block = &bank.blocks[b];
-  StepRecord& s = chans_.step(c);
-  s.blockIndex = b;
-  s.step = 0;
-  s.pc = 0;
-  s.interpAux = 0;
+  chans_.step(c).enterBlock(b);
 }
 
 void Runtime::resetChannel(int c) {

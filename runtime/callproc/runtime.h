@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/ticks.h"
+#include "runtime/callproc/channel_log.h"
 #include "runtime/callproc/channels.h"
 #include "runtime/callproc/config.h"
 #include "runtime/callproc/trace.h"
@@ -91,6 +92,7 @@ class Runtime {
   ChannelTables& channels() { return chans_; }
   interp::FlowTable& flows() { return flows_; }
   TraceLog& trace() { return trace_; }
+  ChannelLog& channelLog() { return log_; }
   cti::Cti& cti() { return cti_; }
   platform::Clock& clock() { return clock_; }
   // The database the flows' script commands use; null until it is open.
@@ -121,6 +123,11 @@ class Runtime {
   void waitForCall(int c);
   void delayedHangup(int c);
   void startBlock(int c);
+  void runScript(int c);
+  // The step of each block kind, indexed by kind (all kinds are below 64).
+  struct KindStep;
+  static constexpr int kKindSlots = 64;
+  static const std::array<KindStep, kKindSlots>& kindSteps();
   std::string takePendingCaller(int c);
   // Resets a channel whose caller hung up longer ago than the limit while
   // its flow went on (a loop that never reaches a block that notices).
@@ -129,6 +136,7 @@ class Runtime {
   cti::Cti& cti_;
   platform::Clock& clock_;
   TraceLog& trace_;
+  ChannelLog log_{trace_};
   ChannelView* view_ = nullptr;
   std::string workDir_;
   std::function<void(int)> sleep_;
