@@ -5,10 +5,13 @@
 //
 // Formatting is printf's; an argument wrapped in Gbk{} is GBK text for a
 // "%s" and is converted on the way (bytes that are not GBK become U+FFFD).
-// Other arguments are numbers or UTF-8 C strings; a std::string is refused
-// at compile time, so a GBK string cannot reach the log unconverted.
+// Other arguments are numbers or UTF-8 C strings. The format is checked
+// against the arguments at compile time: a std::string, a number for "%s"
+// or a 64-bit number for "%d" does not build.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -24,34 +27,120 @@ struct Gbk {
   std::string_view text;
 };
 
+namespace channel_log_detail {
+
+enum class Arg { kInt, kLong, kFloat, kText, kOther };
+
+template <typename T>
+consteval Arg argOf() {
+  using U = std::remove_cvref_t<T>;
+  if constexpr (std::is_same_v<U, Gbk> || std::is_same_v<U, const char*> ||
+                std::is_same_v<U, char*> ||
+                (std::is_array_v<U> && std::is_same_v<std::remove_extent_t<U>, char>))
+    return Arg::kText;
+  else if constexpr (std::is_floating_point_v<U>)
+    return Arg::kFloat;
+  else if constexpr (std::is_integral_v<U> && sizeof(U) <= sizeof(int))
+    return Arg::kInt;
+  else if constexpr (std::is_integral_v<U> && sizeof(U) == sizeof(long))
+    return Arg::kLong;
+  else
+    return Arg::kOther;
+}
+
+// Whether the printf conversions of `f` take exactly `args`, in order.
+template <size_t N>
+consteval bool matches(const char* f, const std::array<Arg, N>& args) {
+  size_t next = 0;
+  for (; *f; ++f) {
+    if (*f != '%') continue;
+    ++f;
+    if (*f == '%') continue;
+    while (*f == '-' || *f == '+' || *f == ' ' || *f == '#' || *f == '0')
+      ++f;
+    while (*f >= '0' && *f <= '9')
+      ++f;
+    if (*f == '.') {
+      ++f;
+      while (*f >= '0' && *f <= '9')
+        ++f;
+    }
+    bool wide = false;
+    if (*f == 'z' || *f == 'l') {
+      wide = true;
+      ++f;
+      if (*f == 'l') ++f;
+    }
+    if (next == N) return false;
+    const Arg a = args[next++];
+    switch (*f) {
+      case 'd':
+      case 'i':
+      case 'u':
+      case 'x':
+      case 'X':
+      case 'c':
+        if (a != (wide ? Arg::kLong : Arg::kInt)) return false;
+        break;
+      case 'f':
+      case 'g':
+      case 'e':
+        if (a != Arg::kFloat) return false;
+        break;
+      case 's':
+        if (a != Arg::kText) return false;
+        break;
+      default:
+        return false;
+    }
+  }
+  return next == N;
+}
+
+// A format string checked against the argument types A.
+template <typename... A>
+struct Format {
+  template <size_t N>
+  consteval Format(const char (&s)[N]) : text(s) {
+    if (!matches(s, std::array<Arg, sizeof...(A)>{argOf<A>()...}))
+      throw "the format does not take these arguments";
+  }
+  const char* text;
+};
+
+}  // namespace channel_log_detail
+
+template <typename... A>
+using LineFormat = channel_log_detail::Format<std::type_identity_t<A>...>;
+
 class ChannelLog {
  public:
   explicit ChannelLog(TraceLog& trace) : trace_(trace) {}
 
   // "通道%d=>(%d)": a line of a block handler (channel, block index).
   template <typename... A>
-  void block(int c, int blockIndex, const char* fmt, const A&... args) {
-    write(Prefix{kBlock, c, blockIndex, 0}, fmt, args...);
+  void block(int c, int blockIndex, LineFormat<A...> fmt, const A&... args) {
+    write(Prefix{kBlock, c, blockIndex, 0}, fmt.text, args...);
   }
   // "通道%d=>": a line of a channel outside any block step.
   template <typename... A>
-  void channel(int c, const char* fmt, const A&... args) {
-    write(Prefix{kChannel, c, 0, 0}, fmt, args...);
+  void channel(int c, LineFormat<A...> fmt, const A&... args) {
+    write(Prefix{kChannel, c, 0, 0}, fmt.text, args...);
   }
   // "通道%d=>(%d:%d)": a line of a script instruction (block, instruction).
   template <typename... A>
-  void script(int c, int blockIndex, int pc, const char* fmt, const A&... args) {
-    write(Prefix{kScript, c, blockIndex, pc}, fmt, args...);
+  void script(int c, int blockIndex, int pc, LineFormat<A...> fmt, const A&... args) {
+    write(Prefix{kScript, c, blockIndex, pc}, fmt.text, args...);
   }
   // "通道%2d (外线) : ": a line about an outer line's database work.
   template <typename... A>
-  void outer(int c, const char* fmt, const A&... args) {
-    write(Prefix{kOuter, c, 0, 0}, fmt, args...);
+  void outer(int c, LineFormat<A...> fmt, const A&... args) {
+    write(Prefix{kOuter, c, 0, 0}, fmt.text, args...);
   }
   // A line whose text names the channel itself, or none.
   template <typename... A>
-  void line(const char* fmt, const A&... args) {
-    write(Prefix{kNone, 0, 0, 0}, fmt, args...);
+  void line(LineFormat<A...> fmt, const A&... args) {
+    write(Prefix{kNone, 0, 0, 0}, fmt.text, args...);
   }
 
   TraceLog& trace() { return trace_; }
