@@ -1,6 +1,8 @@
 #include "runtime/callproc/channel_log.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cstring>
 
 #include "platform/gbk.h"
 
@@ -19,25 +21,64 @@ std::string& ChannelLog::staging() {
   return texts;
 }
 
-int ChannelLog::prefix(const Prefix& p, char* buf, size_t size) {
-  int n = 0;
+namespace {
+
+// Appends literal bytes and numbers without printf: the prefix is on every
+// line the scan pass writes.
+struct Out {
+  char* p;
+  template <size_t N>
+  void lit(const char (&s)[N]) {
+    std::memcpy(p, s, N - 1);
+    p += N - 1;
+  }
+  void num(int v, int width = 0) {
+    char digits[16];
+    const auto r = std::to_chars(digits, digits + sizeof digits, v);
+    for (int pad = width - static_cast<int>(r.ptr - digits); pad > 0; --pad)
+      *p++ = ' ';
+    std::memcpy(p, digits, static_cast<size_t>(r.ptr - digits));
+    p += r.ptr - digits;
+  }
+};
+
+}  // namespace
+
+int ChannelLog::prefix(const Prefix& p, char* buf, size_t) {
+  // The longest prefix, "通道%d=>(%d:%d)" with three 11-character numbers,
+  // takes 47 bytes; the buffer has 2048.
+  Out o{buf};
   switch (p.shape) {
     case kNone:
       break;
     case kBlock:
-      n = std::snprintf(buf, size, "通道%d=>(%d)", p.c, p.a);
+      o.lit("通道");
+      o.num(p.c);
+      o.lit("=>(");
+      o.num(p.a);
+      o.lit(")");
       break;
     case kChannel:
-      n = std::snprintf(buf, size, "通道%d=>", p.c);
+      o.lit("通道");
+      o.num(p.c);
+      o.lit("=>");
       break;
     case kScript:
-      n = std::snprintf(buf, size, "通道%d=>(%d:%d)", p.c, p.a, p.b);
+      o.lit("通道");
+      o.num(p.c);
+      o.lit("=>(");
+      o.num(p.a);
+      o.lit(":");
+      o.num(p.b);
+      o.lit(")");
       break;
     case kOuter:
-      n = std::snprintf(buf, size, "通道%2d (外线) : ", p.c);
+      o.lit("通道");
+      o.num(p.c, 2);
+      o.lit(" (外线) : ");
       break;
   }
-  return std::max(n, 0);
+  return static_cast<int>(o.p - buf);
 }
 
 void ChannelLog::finish(const char* buf, int prefixLen, int textLen) {
