@@ -6,7 +6,8 @@
 
 #include "platform/gbk.h"
 #include "platform/ticks.h"
-#include "runtime/callproc/channel_log.h"
+#include "runtime/callproc/trace.h"
+#include "runtime/chanlog/channel_log.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ class CountingSink : public callproc::TraceSink {
 struct Setup {
   platform::FakeClock clock;
   callproc::TraceLog trace{clock};
-  callproc::ChannelLog log{trace};
+  chanlog::ChannelLog log{trace};
   CountingSink sink;
   Setup() { trace.addSink(&sink); }
   ~Setup() { trace.removeSink(&sink); }
@@ -35,7 +36,7 @@ void BM_HandlerLineChannelLog(benchmark::State& state) {
   const std::string path = pathFor(state.range(0) != 0);
   int c = 0;
   for (auto _ : state) {
-    s.log.block(c, 7, "PlayFile CTIPlayFile(%d,%s)", c, callproc::Gbk{path});
+    s.log.block(c, 7, "PlayFile CTIPlayFile(%d,%s)", c, chanlog::Gbk{path});
     c = (c + 1) & 127;
   }
   benchmark::DoNotOptimize(s.sink.bytes);

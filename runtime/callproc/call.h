@@ -9,12 +9,15 @@
 
 #include "flowfile/blockrecords.h"
 #include "platform/ticks.h"
-#include "runtime/callproc/channel_log.h"
 #include "runtime/callproc/channels.h"
+#include "runtime/chanlog/channel_log.h"
 #include "runtime/cti/cti.h"
 #include "runtime/interpreter/flow_table.h"
 
 namespace callproc {
+
+using chanlog::ChannelLog;
+using chanlog::Gbk;
 
 // One channel's call: its record, the block it runs, that block's progress
 // and its registers.

@@ -1,12 +1,17 @@
-#include "runtime/callproc/channel_log.h"
+#include "runtime/chanlog/channel_log.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "runtime/callproc/trace.h"
+
 namespace callproc {
 namespace {
+
+using chanlog::ChannelLog;
+using chanlog::Gbk;
 
 class ChannelLogTest : public ::testing::Test {
  protected:

@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "platform/ticks.h"
-#include "runtime/callproc/channel_log.h"
 #include "runtime/callproc/channels.h"
 #include "runtime/callproc/config.h"
 #include "runtime/callproc/trace.h"
+#include "runtime/chanlog/channel_log.h"
 #include "runtime/cti/cti.h"
 #include "runtime/interpreter/flow_table.h"
 
@@ -92,7 +92,7 @@ class Runtime {
   ChannelTables& channels() { return chans_; }
   interp::FlowTable& flows() { return flows_; }
   TraceLog& trace() { return trace_; }
-  ChannelLog& channelLog() { return log_; }
+  chanlog::ChannelLog& channelLog() { return log_; }
   cti::Cti& cti() { return cti_; }
   platform::Clock& clock() { return clock_; }
   // The database the flows' script commands use; null until it is open.
@@ -136,7 +136,7 @@ class Runtime {
   cti::Cti& cti_;
   platform::Clock& clock_;
   TraceLog& trace_;
-  ChannelLog log_{trace_};
+  chanlog::ChannelLog log_{trace_};
   ChannelView* view_ = nullptr;
   std::string workDir_;
   std::function<void(int)> sleep_;

@@ -1,4 +1,4 @@
-#include "runtime/callproc/channel_log.h"
+#include "runtime/chanlog/channel_log.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 
 #include "platform/gbk.h"
 
-namespace callproc {
+namespace chanlog {
 
 ChannelLog::Staged ChannelLog::stage(std::string& buf, const Gbk& g) {
   const size_t at = buf.size();
@@ -83,7 +83,7 @@ int ChannelLog::prefix(const Prefix& p, char* buf, size_t) {
 
 void ChannelLog::finish(const char* buf, int prefixLen, int textLen) {
   const size_t len = static_cast<size_t>(prefixLen) + static_cast<size_t>(std::max(textLen, 0));
-  trace_.text(std::string_view(buf, std::min(len, kLineBuffer - 1)));
+  sink_.text(std::string_view(buf, std::min(len, kLineBuffer - 1)));
 }
 
-}  // namespace callproc
+}  // namespace chanlog

@@ -1,7 +1,8 @@
 // The one writer of the channel lines of the trace: it composes each
 // line's channel prefix and turns the GBK texts of the call (voice names,
-// numbers, keys) into UTF-8 as it formats the line, into one buffer per
-// thread, so handlers neither write prefixes nor convert text themselves.
+// numbers, keys, registers) into UTF-8 as it formats the line, into one
+// buffer per thread, so neither the block handlers nor the script commands
+// write prefixes or convert text themselves.
 //
 // Formatting is printf's; an argument wrapped in Gbk{} is GBK text for a
 // "%s" and is converted on the way (bytes that are not GBK become U+FFFD).
@@ -18,9 +19,17 @@
 #include <tuple>
 #include <type_traits>
 
-#include "runtime/callproc/trace.h"
+namespace chanlog {
 
-namespace callproc {
+// Where finished lines go (the trace log).
+class LineSink {
+ public:
+  virtual ~LineSink() = default;
+  // False when lines are dropped anyway: nothing is formatted then.
+  virtual bool showing() const = 0;
+  // A finished UTF-8 text, taken literally.
+  virtual void text(std::string_view utf8) = 0;
+};
 
 // GBK text for a "%s" of a channel line.
 struct Gbk {
@@ -29,7 +38,7 @@ struct Gbk {
 
 namespace channel_log_detail {
 
-enum class Arg { kInt, kLong, kFloat, kText, kOther };
+enum class Arg { kInt, kLong, kFloat, kText, kPointer, kOther };
 
 template <typename T>
 consteval Arg argOf() {
@@ -40,7 +49,12 @@ consteval Arg argOf() {
     return Arg::kText;
   else if constexpr (std::is_floating_point_v<U>)
     return Arg::kFloat;
+  else if constexpr (std::is_pointer_v<U>)
+    return Arg::kPointer;
   else if constexpr (std::is_integral_v<U> && sizeof(U) <= sizeof(int))
+    return Arg::kInt;
+  // An unscoped enum is promoted like its integer; a scoped one is not.
+  else if constexpr (std::is_enum_v<U> && std::is_convertible_v<U, int> && sizeof(U) <= sizeof(int))
     return Arg::kInt;
   else if constexpr (std::is_integral_v<U> && sizeof(U) == sizeof(long))
     return Arg::kLong;
@@ -58,18 +72,30 @@ consteval bool matches(const char* f, const std::array<Arg, N>& args) {
     if (*f == '%') continue;
     while (*f == '-' || *f == '+' || *f == ' ' || *f == '#' || *f == '0')
       ++f;
+    // A width or precision of "*" takes an int argument of its own.
+    if (*f == '*') {
+      if (next == N || args[next++] != Arg::kInt) return false;
+      ++f;
+    }
     while (*f >= '0' && *f <= '9')
       ++f;
     if (*f == '.') {
       ++f;
+      if (*f == '*') {
+        if (next == N || args[next++] != Arg::kInt) return false;
+        ++f;
+      }
       while (*f >= '0' && *f <= '9')
         ++f;
     }
     bool wide = false;
-    if (*f == 'z' || *f == 'l') {
+    if (*f == 'z' || *f == 'l' || *f == 'j' || *f == 't') {
       wide = true;
       ++f;
       if (*f == 'l') ++f;
+    } else {
+      while (*f == 'h')
+        ++f;
     }
     if (next == N) return false;
     const Arg a = args[next++];
@@ -77,14 +103,21 @@ consteval bool matches(const char* f, const std::array<Arg, N>& args) {
       case 'd':
       case 'i':
       case 'u':
+      case 'o':
       case 'x':
       case 'X':
       case 'c':
         if (a != (wide ? Arg::kLong : Arg::kInt)) return false;
         break;
+      case 'p':
+        if (a != Arg::kPointer) return false;
+        break;
       case 'f':
+      case 'F':
       case 'g':
+      case 'G':
       case 'e':
+      case 'E':
         if (a != Arg::kFloat) return false;
         break;
       case 's':
@@ -115,7 +148,9 @@ using LineFormat = channel_log_detail::Format<std::type_identity_t<A>...>;
 
 class ChannelLog {
  public:
-  explicit ChannelLog(TraceLog& trace) : trace_(trace) {}
+  explicit ChannelLog(LineSink& sink) : sink_(sink) {}
+
+  bool showing() const { return sink_.showing(); }
 
   // "通道%d=>(%d)": a line of a block handler (channel, block index).
   template <typename... A>
@@ -143,8 +178,6 @@ class ChannelLog {
     write(Prefix{kNone, 0, 0, 0}, fmt.text, args...);
   }
 
-  TraceLog& trace() { return trace_; }
-
  private:
   enum Shape { kNone, kBlock, kChannel, kScript, kOuter };
   struct Prefix {
@@ -161,8 +194,10 @@ class ChannelLog {
   static Staged stage(std::string& buf, const Gbk& g);
   template <typename T>
   static const T& stage(std::string&, const T& v) {
-    static_assert(std::is_arithmetic_v<T> || std::is_same_v<std::decay_t<T>, const char*> ||
-                      std::is_same_v<std::decay_t<T>, char*> || std::is_array_v<T>,
+    static_assert(std::is_arithmetic_v<T> || std::is_enum_v<T> ||
+                      std::is_same_v<std::decay_t<T>, const char*> ||
+                      std::is_same_v<std::decay_t<T>, char*> || std::is_array_v<T> ||
+                      std::is_pointer_v<T>,
                   "channel lines take numbers, C strings and Gbk{} texts");
     return v;
   }
@@ -175,7 +210,7 @@ class ChannelLog {
 
   template <typename... A>
   void write(const Prefix& p, const char* fmt, const A&... args) {
-    if (!trace_.showing()) return;
+    if (!sink_.showing()) return;
     std::string& texts = staging();
     texts.clear();
     const auto staged = std::tuple<decltype(stage(texts, args))...>(stage(texts, args)...);
@@ -200,7 +235,7 @@ class ChannelLog {
   static int prefix(const Prefix& p, char* buf, size_t size);
   void finish(const char* buf, int prefixLen, int textLen);
 
-  TraceLog& trace_;
+  LineSink& sink_;
 };
 
-}  // namespace callproc
+}  // namespace chanlog
