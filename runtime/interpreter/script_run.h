@@ -74,6 +74,16 @@ class ScriptRun {
   void line(chanlog::LineFormat<A...> fmt, const A&... args) {
     log_.line(fmt, args...);
   }
+  // "通道%d=>" followed by the formatted text.
+  template <typename... A>
+  void channelLine(chanlog::LineFormat<A...> fmt, const A&... args) {
+    log_.channel(chan, fmt, args...);
+  }
+  // "通道%2d (外线) : " followed by the formatted text.
+  template <typename... A>
+  void outerLine(chanlog::LineFormat<A...> fmt, const A&... args) {
+    log_.outer(chan, fmt, args...);
+  }
 
   std::string poolText(cpl::PoolRef ref) const { return interp::poolText(pool_, ref); }
   bool inPool(cpl::PoolRef ref) const;
