@@ -79,7 +79,6 @@ enum {
   X(int, CTIClearKeyDtmf, (int ch), (ch))                                                \
   /* The symbol string of a combined prompt into text (512 bytes); non-zero when */      \
   /* the value cannot be composed. */                                                    \
-  X(int, GetCombineStr, (int playType, const char* content, char* text),                 \
-    (playType, content, text))
+  X(int, GetCombineStr, (int playType, const char* content, char* text), (playType, content, text))
 
 #endif

@@ -92,7 +92,6 @@ class Runtime {
   ChannelTables& channels() { return chans_; }
   interp::FlowTable& flows() { return flows_; }
   TraceLog& trace() { return trace_; }
-  chanlog::ChannelLog& channelLog() { return log_; }
   cti::Cti& cti() { return cti_; }
   platform::Clock& clock() { return clock_; }
   // The database the flows' script commands use; null until it is open.
