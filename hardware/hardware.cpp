@@ -77,6 +77,14 @@ int soundOpens() {
   return locked([](hardware::Simulator& s) { return s.soundOpens(); });
 }
 
+void useLines(int ch, hardware::Lines* lines) {
+  if (ch < 0 || ch >= CHAN_MAX) return;
+  locked([&](hardware::Simulator& s) {
+    gLinesOf[static_cast<size_t>(ch)] = lines ? lines : &s;
+    return 0;
+  });
+}
+
 }  // namespace hardware_internal
 
 using hardware::Simulator;
