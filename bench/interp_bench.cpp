@@ -94,7 +94,7 @@ struct ScriptSetup {
   // Every channel back at the first instruction, so each pass runs all 50.
   void rewind() {
     for (int c = 0; c < kChannels; ++c)
-      rt.channels().step(c).pc = 0;
+      rt.channels().step(c).script.pc = 0;
   }
 };
 

@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include "hardware/cti_contract.h"
+
 namespace {
 
 TEST(Exports, OnlyTheCFunctions) {
@@ -37,6 +39,12 @@ TEST(Exports, OnlyTheCFunctions) {
                            "CTIClearKeyDtmf",
                            "GetCombineStr"})
     EXPECT_NE(::dlsym(lib, name), nullptr) << name;
+    // Every function of the contract list, so that the list and the version
+    // script cannot part.
+#define CTI_NAME(result, name, params, args) #name,
+  for (const char* name : {CTI_FUNCTIONS(CTI_NAME)})
+    EXPECT_NE(::dlsym(lib, name), nullptr) << name;
+#undef CTI_NAME
   for (const char* name : {"_ZN17hardware_internal8setClockEPN8platform5ClockE",
                            "_ZN8platform11SystemClock8instanceEv"})
     EXPECT_EQ(::dlsym(lib, name), nullptr) << name;

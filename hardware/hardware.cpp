@@ -1,9 +1,11 @@
-// The exported CTI functions: one simulator behind one lock, because the
-// KeyCall receiver thread and the scan thread call in at the same time.
+// The exported CTI functions: each dispatches to the lines that serve its
+// channel, behind one lock, because the KeyCall receiver thread and the
+// scan thread call in at the same time.
 #include "hardware/hardware.h"
 
 #include "hardware/combine.h"
 
+#include <array>
 #include <cstring>
 #include <mutex>
 
@@ -22,10 +24,31 @@ hardware::Simulator& sim() {
   return *s;
 }
 
+// Which lines serve each channel; under gLock. Every channel is simulated
+// until another access joins; a channel outside the table goes to the
+// simulator, which answers as for a channel it does not have.
+std::array<hardware::Lines*, CHAN_MAX> gLinesOf{};
+
+hardware::Lines& linesOf(int ch) {
+  if (ch >= 0 && ch < CHAN_MAX && gLinesOf[ch]) return *gLinesOf[ch];
+  return sim();
+}
+
+void chooseLines() {
+  gLinesOf.fill(&sim());
+}
+
 template <typename F>
 auto locked(F f) {
   std::lock_guard<std::mutex> g(gLock);
   return f(sim());
+}
+
+// Runs `f` on the lines of channel `ch`, under the lock.
+template <typename F>
+auto onLine(int ch, F f) {
+  std::lock_guard<std::mutex> g(gLock);
+  return f(linesOf(ch));
 }
 
 }  // namespace
@@ -40,7 +63,10 @@ void setClock(platform::Clock* clock) {
 }
 
 int reinit(const hardware::Settings& settings) {
-  return locked([&](hardware::Simulator& s) { return s.reset(settings); });
+  return locked([&](hardware::Simulator& s) {
+    chooseLines();
+    return s.reset(settings);
+  });
 }
 
 hardware::LineRequests requests(int ch) {
@@ -49,6 +75,14 @@ hardware::LineRequests requests(int ch) {
 
 int soundOpens() {
   return locked([](hardware::Simulator& s) { return s.soundOpens(); });
+}
+
+void useLines(int ch, hardware::Lines* lines) {
+  if (ch < 0 || ch >= CHAN_MAX) return;
+  locked([&](hardware::Simulator& s) {
+    gLinesOf[static_cast<size_t>(ch)] = lines ? lines : &s;
+    return 0;
+  });
 }
 
 }  // namespace hardware_internal
@@ -60,7 +94,10 @@ extern "C" {
 // *a receives the number of outer lines, *b the number of inner lines.
 int InitQam(int* a, int* b) {
   hardware::Settings settings = hardware::readSettings("sysconfig.ini");
-  int n = locked([&](Simulator& s) { return s.reset(settings); });
+  int n = locked([&](Simulator& s) {
+    chooseLines();
+    return s.reset(settings);
+  });
   if (a) *a = n;
   if (b) *b = 0;
   return n;
@@ -74,89 +111,89 @@ void SetChanDataMem(unsigned char* table) {
 }
 
 int CTIGetChannelType(int ch) {
-  return locked([&](Simulator& s) { return s.channelType(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.channelType(ch); });
 }
 
 int CTIGetOutLineStatus(int ch, int mode) {
-  return locked([&](Simulator& s) { return s.outLineStatus(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.outLineStatus(ch); });
 }
 
 int CTIGetInLineStatus(int ch) {
-  return locked([&](Simulator& s) { return s.inLineStatus(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.inLineStatus(ch); });
 }
 
 int CTIGetCallInNum(int ch, char* num) {
-  return locked([&](Simulator& s) { return s.callInNum(ch, num); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.callInNum(ch, num); });
 }
 
 int CTISetOutOffHook(int ch) {
-  return locked([&](Simulator& s) { return s.offHook(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.offHook(ch); });
 }
 
 int CTISetOutHook(int ch) {
-  return locked([&](Simulator& s) { return s.onHook(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.onHook(ch); });
 }
 
 int CTIFlushDTMF(int ch, int mode) {
-  return locked([&](Simulator& s) { return s.flushKeys(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.flushKeys(ch); });
 }
 
 int CTIGetDtmf(int ch, int* key, int mode) {
-  return locked([&](Simulator& s) { return s.getKey(ch, key); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.getKey(ch, key); });
 }
 
 int CTIPlayFile(int ch, const char* path, int mode) {
-  return locked([&](Simulator& s) { return s.playFile(ch, path); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.playFile(ch, path); });
 }
 
 int CTIPlayIndex(int ch, int index) {
-  return locked([&](Simulator& s) { return s.playIndex(ch, index, false); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.playIndex(ch, index, false); });
 }
 
 int CycPlayIndex(int ch, int index) {
-  return locked([&](Simulator& s) { return s.playIndex(ch, index, true); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.playIndex(ch, index, true); });
 }
 
 // -2 also while a recording on the line has failed to write (see below).
 int CTIGetPlayfinish(int ch, int mode) {
-  return locked([&](Simulator& s) { return s.playFinished(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.playFinished(ch); });
 }
 
 int CTIStopPlayFile(int ch, int mode) {
-  return locked([&](Simulator& s) { return s.stopPlay(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.stopPlay(ch); });
 }
 
 int CTIRecFile(int ch, const char* path, int mode) {
-  return locked([&](Simulator& s) { return s.recordFile(ch, path); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.recordFile(ch, path); });
 }
 
 // 0, or the negative errno value of a write that failed while recording
 // (-ENOSPC for a full disk): the recorded file is then incomplete.
 int CTIStopRecord(int ch, int mode) {
-  return locked([&](Simulator& s) { return s.stopRecord(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.stopRecord(ch); });
 }
 
 int CTIStopRP(int ch, int mode) {
-  return locked([&](Simulator& s) {
-    s.stopPlay(ch);
-    return s.stopRecord(ch);
+  return onLine(ch, [&](hardware::Lines& l) {
+    l.stopPlay(ch);
+    return l.stopRecord(ch);
   });
 }
 
 int CTIRingIn(int ch, int ring) {
-  return locked([&](Simulator& s) { return s.ringIn(ch, ring); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.ringIn(ch, ring); });
 }
 
 int CTIStopRingIn(int ch) {
-  return locked([&](Simulator& s) { return s.stopRingIn(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.stopRingIn(ch); });
 }
 
 int CTIChConnCh(int ch1, int ch2) {
-  return locked([&](Simulator& s) { return s.connect(ch1, ch2); });
+  return onLine(ch1, [&](hardware::Lines& l) { return l.connect(ch1, ch2); });
 }
 
 int CTICallOut(int ch, const char* number) {
-  return locked([&](Simulator& s) { return s.callOut(ch, number); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.callOut(ch, number); });
 }
 
 int CTIOpenMCI(void) {
@@ -168,11 +205,11 @@ int CTICloseMCI(void) {
 }
 
 int CTISetKeyDtmf(int ch, int key) {
-  return locked([&](Simulator& s) { return s.inject(ch, key); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.inject(ch, key); });
 }
 
 int CTIClearKeyDtmf(int ch) {
-  return locked([&](Simulator& s) { return s.flushKeys(ch); });
+  return onLine(ch, [&](hardware::Lines& l) { return l.flushKeys(ch); });
 }
 
 // The symbol string of a value (play types and symbols in combine.h); 1 when

@@ -16,5 +16,9 @@ int reinit(const hardware::Settings& settings);
 // What CTIRingIn, CTIChConnCh and CTICallOut were asked for on `ch`.
 hardware::LineRequests requests(int ch);
 int soundOpens();
+// Serves channel `ch` by `lines` until the next start (InitQam, reinit);
+// nullptr gives it back to the simulated lines. The caller keeps `lines`
+// alive while it serves.
+void useLines(int ch, hardware::Lines* lines);
 
 }  // namespace hardware_internal

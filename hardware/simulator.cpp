@@ -77,7 +77,7 @@ int Simulator::inLineStatus(int ch) {
   if (!valid(ch)) return -1;
   if (!lines_[ch].inner) return 0;  // an outer line has no handset to report
   publishExtension(ch);
-  return lines_[ch].handsetUp ? 1 : 2;
+  return lines_[ch].handsetUp ? CTI_IN_OFF_HOOK : CTI_IN_HUNG_UP;
 }
 
 void Simulator::publishExtension(int ch) {
@@ -184,7 +184,7 @@ int Simulator::playFinished(int ch) {
   Playback& p = line.play;
   if (p.active && !p.repeat && elapsed(p.start) >= p.durationMs) p.active = false;
   if (line.rec.fd >= 0 && line.rec.error != 0) return kSoundError;
-  return p.active ? 1 : 0;
+  return p.active ? CTI_PLAY_PLAYING : CTI_PLAY_FINISHED;
 }
 
 int Simulator::stopPlay(int ch) {

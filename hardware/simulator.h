@@ -62,6 +62,8 @@
 #include <string>
 #include <vector>
 
+#include "hardware/cti_contract.h"
+#include "hardware/lines.h"
 #include "platform/ticks.h"
 
 namespace hardware {
@@ -70,13 +72,13 @@ inline constexpr int kSimulatedChannels = 8;
 inline constexpr size_t kKeyQueueMax = 128;
 inline constexpr size_t kCallOutNumberMax = 64;
 // CTIGetPlayfinish: the line's sound failed (a recording that cannot be written).
-inline constexpr int kSoundError = -2;
+inline constexpr int kSoundError = CTI_PLAY_ERROR;
 
 enum OutLineStatus {
-  kStatusIdle = 0,
-  kStatusRinging = 1,
-  kStatusTalking = 2,
-  kStatusHungUp = 5,
+  kStatusIdle = CTI_OUT_IDLE,
+  kStatusRinging = CTI_OUT_INCOMING,
+  kStatusTalking = CTI_OUT_TALKING,
+  kStatusHungUp = CTI_OUT_HUNG_UP,
 };
 
 // What the library reads from sysconfig.ini at InitQam.
@@ -104,7 +106,9 @@ struct LineRequests {
   std::string dialled;   // CTICallOut, GBK
 };
 
-class Simulator {
+// Simulated access: lines driven by KeyCall events, with a simulated sound
+// device.
+class Simulator final : public Lines {
  public:
   explicit Simulator(platform::Clock* clock) : clock_(clock) { reset(Settings{}); }
   ~Simulator();
@@ -120,27 +124,27 @@ class Simulator {
   const Settings& settings() const { return settings_; }
   int channelCount() const { return static_cast<int>(lines_.size()); }
 
-  int channelType(int ch) const;
-  int outLineStatus(int ch);
-  int inLineStatus(int ch);
-  int callInNum(int ch, char* num20) const;
-  int offHook(int ch);
-  int onHook(int ch);
-  int flushKeys(int ch);
-  int getKey(int ch, int* key);
-  int playFile(int ch, const char* gbkPath);
-  int playIndex(int ch, int index, bool repeat);
-  int playFinished(int ch);
-  int stopPlay(int ch);
-  int recordFile(int ch, const char* gbkPath);
-  int stopRecord(int ch);
-  int ringIn(int ch, int ring);
-  int stopRingIn(int ch);
-  int connect(int ch1, int ch2);
-  int callOut(int ch, const char* number);
+  int channelType(int ch) const override;
+  int outLineStatus(int ch) override;
+  int inLineStatus(int ch) override;
+  int callInNum(int ch, char* num20) const override;
+  int offHook(int ch) override;
+  int onHook(int ch) override;
+  int flushKeys(int ch) override;
+  int getKey(int ch, int* key) override;
+  int playFile(int ch, const char* gbkPath) override;
+  int playIndex(int ch, int index, bool repeat) override;
+  int playFinished(int ch) override;
+  int stopPlay(int ch) override;
+  int recordFile(int ch, const char* gbkPath) override;
+  int stopRecord(int ch) override;
+  int ringIn(int ch, int ring) override;
+  int stopRingIn(int ch) override;
+  int connect(int ch1, int ch2) override;
+  int callOut(int ch, const char* number) override;
   int openSound();
   int closeSound();
-  int inject(int ch, int key);
+  int inject(int ch, int key) override;
 
   LineRequests requests(int ch) const;
   int soundOpens() const { return soundOpens_; }

@@ -23,36 +23,38 @@ class Converter {
   Converter(const Converter&) = delete;
   Converter& operator=(const Converter&) = delete;
 
-  // Converts, replacing each unconvertible input sequence by `bad`;
-  // `badLen(in, left)` says how many input bytes such a sequence spans.
+  // Converts, appending to `out`, replacing each unconvertible input
+  // sequence by `bad`; `badLen(in, left)` says how many input bytes such a
+  // sequence spans.
   template <typename BadLen>
-  std::string run(std::string_view in, std::string_view bad, BadLen badLen) {
-    std::string out;
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  void run(std::string& out, std::string_view in, std::string_view bad, BadLen badLen) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      out.append(in);
+      return;
+    }
     iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    out.resize(in.size() * 3 + 16);
+    const size_t base = out.size();
+    out.resize(base + in.size() * 3 + 16);
     char* src = const_cast<char*>(in.data());
     size_t srcLeft = in.size();
-    char* dst = out.data();
-    size_t dstLeft = out.size();
+    char* dst = out.data() + base;
+    size_t dstLeft = out.size() - base;
+    const auto grow = [&](size_t more) {
+      size_t done = dst - out.data();
+      out.resize(out.size() + more);
+      dst = out.data() + done;
+      dstLeft = out.size() - done;
+    };
     while (srcLeft > 0) {
       size_t r = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
       if (r != static_cast<size_t>(-1)) break;
       if (errno == E2BIG) {
-        size_t done = dst - out.data();
-        out.resize(out.size() * 2);
-        dst = out.data() + done;
-        dstLeft = out.size() - done;
+        grow(out.size() - base + 16);
         continue;
       }
       // EILSEQ or EINVAL (truncated sequence at the end): substitute and skip.
       size_t skip = std::min(srcLeft, badLen(src, srcLeft));
-      if (dstLeft < bad.size()) {
-        size_t done = dst - out.data();
-        out.resize(out.size() * 2 + bad.size());
-        dst = out.data() + done;
-        dstLeft = out.size() - done;
-      }
+      if (dstLeft < bad.size()) grow(out.size() - base + bad.size());
       std::copy(bad.begin(), bad.end(), dst);
       dst += bad.size();
       dstLeft -= bad.size();
@@ -61,7 +63,6 @@ class Converter {
       iconv(cd_, nullptr, nullptr, nullptr, nullptr);
     }
     out.resize(dst - out.data());
-    return out;
   }
 
  private:
@@ -117,18 +118,29 @@ bool isValidUtf8(std::string_view s) {
   return true;
 }
 
-std::string gbkToUtf8(std::string_view gbk) {
-  if (isAscii(gbk)) return std::string(gbk);
+void appendGbkAsUtf8(std::string& out, std::string_view gbk) {
+  if (isAscii(gbk)) {
+    out.append(gbk);
+    return;
+  }
   thread_local Converter conv("UTF-8", "GBK");
   // A GBK lead byte (0x81..0xFE) starts a two-byte character; a bad one is
   // skipped alone so that the next character still decodes.
-  return conv.run(gbk, "\xEF\xBF\xBD", [](const char*, size_t) { return size_t{1}; });
+  conv.run(out, gbk, "\xEF\xBF\xBD", [](const char*, size_t) { return size_t{1}; });
+}
+
+std::string gbkToUtf8(std::string_view gbk) {
+  std::string out;
+  appendGbkAsUtf8(out, gbk);
+  return out;
 }
 
 std::string utf8ToGbk(std::string_view utf8) {
   if (isAscii(utf8)) return std::string(utf8);
   thread_local Converter conv("GBK", "UTF-8");
-  return conv.run(utf8, "?", utf8SeqLen);
+  std::string out;
+  conv.run(out, utf8, "?", utf8SeqLen);
+  return out;
 }
 
 namespace {

@@ -9,6 +9,8 @@ namespace platform {
 
 // Bytes that are not valid GBK become U+FFFD; never fails.
 std::string gbkToUtf8(std::string_view gbk);
+// The same, appended to `out` (no text of its own once `out` has room).
+void appendGbkAsUtf8(std::string& out, std::string_view gbk);
 // Characters that GBK cannot hold, and invalid UTF-8, become '?'; never fails.
 std::string utf8ToGbk(std::string_view utf8);
 bool isValidUtf8(std::string_view s);

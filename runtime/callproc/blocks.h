@@ -1,24 +1,22 @@
 // The telephony block handlers. Each runs one short step for one channel per
-// scan pass, keeps its progress in the channel's step record, and leaves its
-// block with go to block.
+// scan pass, keeps its progress in its kind's state (call_state.h), and
+// leaves its block through one of its kind's named exits.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "runtime/callproc/call.h"
+
 namespace callproc {
 
-class Runtime;
+using BlockHandler = void (*)(Call& call, BlockServices& svc);
 
-void runPlayVoice(Runtime& rt, int c);         // 41
-void runDigit(Runtime& rt, int c);             // 44
-void runInput(Runtime& rt, int c);             // 43
-void runRecord(Runtime& rt, int c);            // 51
-void runCallExt(Runtime& rt, int c);           // 49
-void runTalk(Runtime& rt, int c);              // 42
-void runCombinedPlayback(Runtime& rt, int c);  // 52
-// 40, 45, 46, 47, 50, 53: not served; the flow goes on through exit 0.
-void runUnsupported(Runtime& rt, int c);
+// The handler of a block kind of the kind table (flowfile/cplformat.h), or
+// null for a kind the table does not hold and for the kinds the runtime
+// steps itself (start, script). Kinds without a telephony handler of their
+// own go on through exit 0 with a trace line.
+BlockHandler blockHandler(int kind);
 
 // --- shared by the handlers (and tested on their own)
 
@@ -26,8 +24,8 @@ void runUnsupported(Runtime& rt, int c);
 // double-byte characters), "sN" replaced by string register N, names shorter
 // than 3 bytes empty, "..\", ".\" and drive paths unchanged, a path from the
 // root ("/" or "\", as the voice-mail path is) exactly as written, anything
-// else under the voice directory of the channel's flow. GBK in and out.
-std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name);
+// else under the voice directory of the call's flow. GBK in and out.
+std::string resolveVoiceFile(const Call& call, std::string_view name);
 
 // Whether key `k` stops playback or recording with the keys `keys`:
 // "?" any key, "D" any digit, else the keys listed (both upper-cased).

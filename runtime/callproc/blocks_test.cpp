@@ -139,7 +139,7 @@ TEST_F(BlockTest, VoiceFileResolution) {
       {platform::utf8ToGbk("欢迎.VOC"), "vdir\\" + platform::utf8ToGbk("欢迎.voc")},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(resolveVoiceFile(rt_, 0, c.name), c.want) << c.name;
+    EXPECT_EQ(resolveVoiceFile(Call(rt_.channels(), rt_.flows(), 0), c.name), c.want) << c.name;
 }
 
 // ---- voice playback (41) ----------------------------------------------------
@@ -404,7 +404,7 @@ TEST_F(BlockTest, RecordLengthBeyondTheLimitField) {
   using R = cpl::RecordRecord;
   enter(Rec(51).text(R::kFile, "msg.voc").number(R::kLength, 3000000));
   pass();
-  EXPECT_EQ(rt_.channels().step(0).limit, INT32_MAX);
+  EXPECT_EQ(rt_.channels().step(0).of<RecordState>().limitMs, INT32_MAX);
   pass(100000);
   EXPECT_EQ(exitTaken(), -1);
 }

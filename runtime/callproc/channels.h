@@ -1,6 +1,6 @@
 // The per-channel tables: the channel record (shared with the CTI library,
 // layout in hardware/chanrecord.h), the step record (progress of the block
-// being run) and the current block record (a copy of that block).
+// being run, call_state.h) and the current block record (a copy of that block).
 #pragma once
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include "flowfile/cplformat.h"
 #include "hardware/chanrecord.h"
 #include "platform/bytes.h"
+#include "runtime/callproc/call_state.h"
 #include "runtime/interpreter/flow_table.h"
 #include "runtime/interpreter/registers.h"
 
@@ -78,19 +79,6 @@ class ChanRecord {
 
  private:
   uint8_t* p_;
-};
-
-// Progress of the block a channel is running.
-struct StepRecord {
-  int32_t blockIndex = 0;
-  int32_t step = 0;        // 0: block just entered; further steps by block kind
-  uint32_t pc = 0;         // interpreter: next instruction
-  int32_t interpAux = 0;   // interpreter: spare
-  int32_t limit = 0;       // a timeout or duration in ms, by block kind
-  uint32_t startTick = 0;  // tick count when the running wait started
-  int32_t counter = 0;     // play channel, remaining repeats or linked channel
-  int32_t field1 = 0, field2 = 0;
-  std::string text;  // up to 511 bytes: stop keys, ring-back file, symbol string
 };
 
 // The block a channel runs: a copy of its image (the runtime's own kinds 0

@@ -2,7 +2,6 @@
 // string of symbols, one short voice file each, played in order.
 #include <cstring>
 
-#include "runtime/callproc/block_context.h"
 #include "runtime/callproc/blocks.h"
 
 namespace callproc {
@@ -53,57 +52,58 @@ const char* combinedSymbolFile(char symbol, int playType) {
   }
 }
 
-void runCombinedPlayback(Runtime& rt, int c) {
+void runCombinedPlayback(Call& call, BlockServices& svc) {
   using R = cpl::PlayTtsRecord;
-  BlockContext b(rt, c);
+  using Step = CombinedStep;
+  BlockStep b{call, svc};
+  const int c = call.c;
+  ChannelLog& log = svc.log;
   if (b.hungUp()) {
-    b.trace()("通道%d=>(%d)PlayTTS 挂机", c, b.index());
-    b.exit(2, R::kExits);
+    log.block(c, call.index(), "PlayTTS 挂机");
+    b.exit(CombinedExit::kHungUp);
     return;
   }
-  switch (b.st.step) {
-    case 0: {
-      b.rec.setKeyBuffer("");
-      const int32_t playType = b.number(R::kPlayType);
-      std::string content = b.text(R::kContent, R::kContentSize);
+  CombinedState& s = call.st.of<CombinedState>();
+  switch (s.step) {
+    case Step::kEntered: {
+      call.rec.setKeyBuffer("");
+      const int32_t playType = call.number(R::kPlayType);
+      std::string content = call.text(R::kContent, R::kContentSize);
       const auto first = content.find_first_not_of(" \t");
       content = first == std::string::npos
                     ? ""
                     : content.substr(first, content.find_last_not_of(" \t") - first + 1);
       char text[512] = {};
-      if (b.cti().GetCombineStr(playType, content.c_str(), text) != 0) {
-        b.exit(1, R::kExits);
+      if (b.lines().GetCombineStr(playType, content.c_str(), text) != 0) {
+        b.exit(CombinedExit::kCannotCompose);
         return;
       }
       text[sizeof text - 1] = 0;
-      b.st.text = text;
-      b.st.counter = static_cast<int32_t>(b.st.text.size());
-      b.st.field1 = 0;
-      b.st.field2 = playType;
-      b.st.step = 5;
-      b.trace()("通道%d=>(%d)PlayTTS(放音类型=%d;放音内容=%s;放音字符串=%s)", c, b.index(),
-                playType, u8(content).c_str(), text);
+      s.symbols = text;
+      s.position = 0;
+      s.playType = playType;
+      s.step = Step::kNextSymbol;
+      log.block(c, call.index(), "PlayTTS(放音类型=%d;放音内容=%s;放音字符串=%s)", playType,
+                Gbk{content}, text);
       return;
     }
-    case 5: {
-      const int pos = b.st.field1;
-      if (pos >= 0 && pos < static_cast<int>(b.st.text.size())) {
-        if (const char* file = combinedSymbolFile(b.st.text[pos], b.st.field2))
-          b.cti().CTIPlayFile(c, file, b.mode());
+    case Step::kNextSymbol: {
+      const int pos = s.position;
+      if (pos >= 0 && pos < static_cast<int>(s.symbols.size())) {
+        if (const char* file = combinedSymbolFile(s.symbols[pos], s.playType))
+          b.lines().CTIPlayFile(c, file, b.mode());
       }
-      b.st.step = 10;
+      s.step = Step::kPlaying;
       return;
     }
-    case 10:
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) != 0) return;
-      if (++b.st.field1 < b.st.counter) {
-        b.st.step = 5;
+    case Step::kPlaying:
+      if (b.playState(c) != cti::PlayState::kFinished) return;
+      if (++s.position < static_cast<int32_t>(s.symbols.size())) {
+        s.step = Step::kNextSymbol;
         return;
       }
-      b.trace()("通道%d=>(%d)PlayTTS正常结束", c, b.index());
-      b.exit(0, R::kExits);
-      return;
-    default:
+      log.block(c, call.index(), "PlayTTS正常结束");
+      b.exit(CombinedExit::kEnded);
       return;
   }
 }

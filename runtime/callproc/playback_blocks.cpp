@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "runtime/callproc/block_context.h"
+#include "platform/gbk.h"
 #include "runtime/callproc/blocks.h"
 
 namespace callproc {
@@ -29,7 +29,7 @@ bool fromRoot(std::string_view n) {
 }
 }  // namespace
 
-std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name) {
+std::string resolveVoiceFile(const Call& call, std::string_view name) {
   if (fromRoot(name)) return std::string(name);
   std::string n = platform::gbkAsciiLower(name.substr(0, std::min<size_t>(name.size(), 255)));
   if (n.size() >= 2 && n[0] == 's' &&
@@ -38,86 +38,87 @@ std::string resolveVoiceFile(Runtime& rt, int c, std::string_view name) {
     for (size_t i = 1; i < n.size() && r <= 31; ++i)
       r = r * 10 + (n[i] - '0');
     if (r <= 31) {
-      n = rt.channels().regs(c).S[r];
+      n = call.regs.S[r];
       if (fromRoot(n)) return n;
     }
   }
   if (n.size() < 3) return {};
   if (n.rfind("..\\", 0) == 0 || n.rfind(".\\", 0) == 0) return n;
   if (n[0] >= 'a' && n[0] <= 'z' && n[1] == ':') return n;
-  ChanRecord rec = rt.channels().record(c);
   std::string dir;
-  if (rec.flowSlot() >= 0 && rec.flowSlot() < interp::kFlowSlots && rt.channels().holdsBank(c))
-    dir = rt.flows().bank(rec.flowSlot(), rec.bank()).vocDir;
+  if (call.bank) dir = call.bank->vocDir;
   return dir + "\\" + n;
 }
 
 // ---- voice playback (41) ----------------------------------------------------
 
-void runPlayVoice(Runtime& rt, int c) {
+void runPlayVoice(Call& call, BlockServices& svc) {
   using R = cpl::PlayVoiceRecord;
-  BlockContext b(rt, c);
+  using Exit = PlayVoiceExit;
+  BlockStep b{call, svc};
+  const int c = call.c;
+  ChannelLog& log = svc.log;
   if (b.hungUp()) {
-    b.trace()("通道%d=>(%d)PlayFile CTIPlayFile(%d)挂机!", c, b.index(), c);
-    b.exit(2, R::kExits);
+    log.block(c, call.index(), "PlayFile CTIPlayFile(%d)挂机!", c);
+    b.exit(Exit::kHungUp);
     return;
   }
-  if (b.st.step == 0) {
-    b.rec.setLineState(CHAN_LINE_IN_FLOW);
-    b.rec.setKeyBuffer("");
+  PlayVoiceState& s = call.st.of<PlayVoiceState>();
+  if (s.step == PlayVoiceStep::kEntered) {
+    call.rec.setLineState(CHAN_LINE_IN_FLOW);
+    call.rec.setKeyBuffer("");
     const std::string name =
-        b.type(R::kVoiceFile) == cpl::kOpS || b.type(R::kVoiceFile) == cpl::kOpStr
-            ? b.name(R::kVoiceFile)
+        call.type(R::kVoiceFile) == cpl::kOpS || call.type(R::kVoiceFile) == cpl::kOpStr
+            ? call.name(R::kVoiceFile)
             : "";
-    const int32_t index = b.indexOf(R::kVoiceFile);
-    const int32_t voiceType = b.number(R::kVoiceType);
-    const int p = b.type(R::kPlayChannel) == cpl::kOpI ? b.ireg(b.reg(R::kPlayChannel)) : c;
-    b.st.counter = p;
-    rt.showStatus(p, kStatusPlaying);
-    b.trace()("通道%d=>(%d)PlayFile(语音文件=%s(%d);文件类型=%d;播放通道=%d)", c, b.index(),
-              u8(name).c_str(), index, voiceType, p);
+    const int32_t index = call.indexOf(R::kVoiceFile);
+    const int32_t voiceType = call.number(R::kVoiceType);
+    const int p =
+        call.type(R::kPlayChannel) == cpl::kOpI ? call.ireg(call.reg(R::kPlayChannel)) : c;
+    s.playChannel = p;
+    svc.calls.showStatus(p, kStatusPlaying);
+    log.block(c, call.index(), "PlayFile(语音文件=%s(%d);文件类型=%d;播放通道=%d)", Gbk{name},
+              index, voiceType, p);
     if (voiceType == 1) {
-      if (b.cti().CTIPlayIndex(p, index) == -1) {
-        b.trace()("通道%d=>(%d)PlayFile CTIPlayIndex(%d,%d)错误!", c, b.index(), p, index);
-        b.exit(1, R::kExits);
+      if (b.lines().CTIPlayIndex(p, index) == -1) {
+        log.block(c, call.index(), "PlayFile CTIPlayIndex(%d,%d)错误!", p, index);
+        b.exit(Exit::kCannotStart);
         return;
       }
-      b.st.step = 10;
+      s.step = PlayVoiceStep::kPlaying;
     } else if (voiceType == 0) {
-      const std::string path = resolveVoiceFile(rt, c, name);
-      b.trace()("通道%d=>(%d)PlayFile CTIPlayFile(%d,%s)", c, b.index(), p, u8(path).c_str());
-      if (b.cti().CTIPlayFile(p, path.c_str(), b.mode()) == -1) {
-        b.trace()("通道%d=>(%d)PlayFile CTIPlayFile(%d,%s)错误!", c, b.index(), p,
-                  u8(path).c_str());
-        b.exit(1, R::kExits);
+      const std::string path = resolveVoiceFile(call, name);
+      log.block(c, call.index(), "PlayFile CTIPlayFile(%d,%s)", p, Gbk{path});
+      if (b.lines().CTIPlayFile(p, path.c_str(), b.mode()) == -1) {
+        log.block(c, call.index(), "PlayFile CTIPlayFile(%d,%s)错误!", p, Gbk{path});
+        b.exit(Exit::kCannotStart);
         return;
       }
-      b.cti().CTIFlushDTMF(c, b.mode());
-      b.st.step = 10;
+      b.lines().CTIFlushDTMF(c, b.mode());
+      s.step = PlayVoiceStep::kPlaying;
     } else {
       // No playback of this type exists: the block cannot start.
-      b.trace()("通道%d=>(%d)PlayFile 语音类型%d不支持", c, b.index(), voiceType);
-      b.exit(1, R::kExits);
+      log.block(c, call.index(), "PlayFile 语音类型%d不支持", voiceType);
+      b.exit(Exit::kCannotStart);
     }
     return;
   }
-  if (b.st.step != 10) return;
-  const int p = b.st.counter;
+  const int p = s.playChannel;
   const int k = b.key(p);
-  if (k >= 0 && keyStops(k, b.text(R::kInterruptKeys, R::kInterruptKeysSize))) {
-    b.trace()("通道%d=>(%d)PlayVoc按键终止", c, b.index());
-    b.cti().CTIStopPlayFile(p, b.mode());
-    b.exit(0, R::kExits);
+  if (k >= 0 && keyStops(k, call.text(R::kInterruptKeys, R::kInterruptKeysSize))) {
+    log.block(c, call.index(), "PlayVoc按键终止");
+    b.lines().CTIStopPlayFile(p, b.mode());
+    b.exit(Exit::kEnded);
     return;
   }
-  const int fin = b.cti().CTIGetPlayfinish(p, b.mode());
-  if (fin == 0 || fin == -2) {
-    b.cti().CTIStopPlayFile(p, b.mode());
-    if (fin == 0)
-      b.trace()("通道%d=>(%d)PlayVoc正常结束", c, b.index());
+  const cti::PlayState fin = b.playState(p);
+  if (fin != cti::PlayState::kPlaying) {
+    b.lines().CTIStopPlayFile(p, b.mode());
+    if (fin == cti::PlayState::kFinished)
+      log.block(c, call.index(), "PlayVoc正常结束");
     else
-      b.trace()("通道%d=>(%d)PlayVoc播放错误", c, b.index());
-    b.exit(0, R::kExits);
+      log.block(c, call.index(), "PlayVoc播放错误");
+    b.exit(Exit::kEnded);
   }
 }
 
@@ -125,102 +126,105 @@ void runPlayVoice(Runtime& rt, int c) {
 
 namespace {
 
-void digitPrompt(BlockContext& b) {
+void digitPrompt(BlockStep& b) {
   using R = cpl::DigitRecord;
-  if (b.number(R::kVoiceType) == 1) {
-    const int32_t index = b.indexOf(R::kPrompt);
-    if (b.cti().CTIPlayIndex(b.c, index) == -1)
-      b.trace()("通道%d=>(%d)Digit PlayIndexVoc %d 错误", b.c, b.index(), index);
+  Call& call = b.call;
+  if (call.number(R::kVoiceType) == 1) {
+    const int32_t index = call.indexOf(R::kPrompt);
+    if (b.lines().CTIPlayIndex(call.c, index) == -1)
+      b.log().block(call.c, call.index(), "Digit PlayIndexVoc %d 错误", index);
     else
-      b.trace()("通道%d=>(%d)Digit PlayIndexVoc %d", b.c, b.index(), index);
+      b.log().block(call.c, call.index(), "Digit PlayIndexVoc %d", index);
     return;
   }
-  const std::string path = resolveVoiceFile(b.rt, b.c, b.name(R::kPrompt));
-  if (b.cti().CTIPlayFile(b.c, path.c_str(), b.mode()) == -1)
-    b.trace()("通道%d=>(%d)Digit PlayFileVoc %s 错误", b.c, b.index(), u8(path).c_str());
+  const std::string path = resolveVoiceFile(call, call.name(R::kPrompt));
+  if (b.lines().CTIPlayFile(call.c, path.c_str(), b.mode()) == -1)
+    b.log().block(call.c, call.index(), "Digit PlayFileVoc %s 错误", Gbk{path});
   else
-    b.trace()("通道%d=>(%d)Digit PlayFileVoc %s", b.c, b.index(), u8(path).c_str());
+    b.log().block(call.c, call.index(), "Digit PlayFileVoc %s", Gbk{path});
 }
 
 // A key ends the block through its exit; true when the block was left.
-bool digitKey(BlockContext& b, int k) {
+bool digitKey(BlockStep& b, int k) {
   using R = cpl::DigitRecord;
-  int exit;
+  DigitExit exit;
   if (k >= '0' && k <= '9')
-    exit = k - '0';
+    exit = static_cast<DigitExit>(static_cast<int>(DigitExit::kKey0) + (k - '0'));
   else if (k == '*')
-    exit = 10;
+    exit = DigitExit::kStar;
   else if (k == '#')
-    exit = 11;
+    exit = DigitExit::kHash;
   else
     return false;
-  b.trace()("通道%d=>(%d)Digit 用户按键%c", b.c, b.index(), k);
-  b.cti().CTIStopPlayFile(b.c, b.mode());
-  b.setS(b.cur.u8At(R::kKeyVar), std::string(1, static_cast<char>(k)));
-  b.exit(exit, R::kExits);
+  Call& call = b.call;
+  b.log().block(call.c, call.index(), "Digit 用户按键%c", k);
+  b.lines().CTIStopPlayFile(call.c, b.mode());
+  call.setS(call.cur.u8At(R::kKeyVar), std::string(1, static_cast<char>(k)));
+  b.exit(exit);
   return true;
 }
 
 }  // namespace
 
-void runDigit(Runtime& rt, int c) {
+void runDigit(Call& call, BlockServices& svc) {
   using R = cpl::DigitRecord;
-  BlockContext b(rt, c);
+  using Step = DigitStep;
+  BlockStep b{call, svc};
+  const int c = call.c;
+  ChannelLog& log = svc.log;
   if (b.hungUp()) {
-    b.trace()("通道%d=>(%d)Digit 挂机", c, b.index());
-    b.exit(13, R::kExits);
+    log.block(c, call.index(), "Digit 挂机");
+    b.exit(DigitExit::kHungUp);
     return;
   }
-  switch (b.st.step) {
-    case 0:
-      b.rec.setLineState(CHAN_LINE_IN_FLOW);
-      b.rec.setKeyBuffer("");
-      b.st.limit = b.number(R::kWaitAfter);
-      b.startTimer();
-      b.st.counter = b.number(R::kReplays);
+  DigitState& s = call.st.of<DigitState>();
+  switch (s.step) {
+    case Step::kEntered:
+      call.rec.setLineState(CHAN_LINE_IN_FLOW);
+      call.rec.setKeyBuffer("");
+      s.waitMs = call.number(R::kWaitAfter);
+      s.since = b.now();
+      s.repeatsLeft = call.number(R::kReplays);
       b.status(kStatusPlaying);
-      b.trace()("通道%d=>(%d)Digit 输入等待%d秒，重复%d次", c, b.index(), b.st.limit / 1000,
-                b.st.counter);
+      log.block(c, call.index(), "Digit 输入等待%d秒，重复%d次", s.waitMs / 1000, s.repeatsLeft);
       digitPrompt(b);
-      b.st.step = 10;
-      b.cti().CTIFlushDTMF(c, b.mode());
+      s.step = Step::kPrompting;
+      b.lines().CTIFlushDTMF(c, b.mode());
       return;
-    case 10: {
+    case Step::kPrompting: {
       int k = b.key(c);
       if (k >= 0) {
         digitKey(b, k);
         return;
       }
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) == 0) {
-        b.cti().CTIStopPlayFile(c, b.mode());
-        b.startTimer();
-        b.st.step = 15;
+      if (b.playState(c) == cti::PlayState::kFinished) {
+        b.lines().CTIStopPlayFile(c, b.mode());
+        s.since = b.now();
+        s.step = Step::kWaiting;
       }
       return;
     }
-    case 15: {
-      if (b.elapsed() > static_cast<uint32_t>(b.st.limit)) {
-        b.trace()("通道%d=>(%d)Digit 超过定时器%d用户没有按键", c, b.index(), b.st.limit);
-        if (b.st.counter < 1) {
-          b.trace()("通道%d=>(%d)Digit 超时无输入", c, b.index());
-          b.exit(12, R::kExits);
+    case Step::kWaiting: {
+      if (b.elapsedSince(s.since) > static_cast<uint32_t>(s.waitMs)) {
+        log.block(c, call.index(), "Digit 超过定时器%d用户没有按键", s.waitMs);
+        if (s.repeatsLeft < 1) {
+          log.block(c, call.index(), "Digit 超时无输入");
+          b.exit(DigitExit::kNoKey);
           return;
         }
-        b.trace()("通道%d=>(%d)Digit 超时无输入,重复%d", c, b.index(), b.st.counter);
-        --b.st.counter;
-        b.st.step = 20;
+        log.block(c, call.index(), "Digit 超时无输入,重复%d", s.repeatsLeft);
+        --s.repeatsLeft;
+        s.step = Step::kReplaying;
         return;
       }
       int k = b.key(c);
       if (k >= 0) digitKey(b, k);
       return;
     }
-    case 20:
-      b.startTimer();
+    case Step::kReplaying:
+      s.since = b.now();
       digitPrompt(b);
-      b.st.step = 10;
-      return;
-    default:
+      s.step = Step::kPrompting;
       return;
   }
 }
@@ -230,155 +234,159 @@ void runDigit(Runtime& rt, int c) {
 namespace {
 
 // Starts the prompt; false when there is none to play (empty name).
-bool inputPrompt(BlockContext& b, bool first) {
+bool inputPrompt(BlockStep& b, bool first) {
   using R = cpl::InputRecord;
+  Call& call = b.call;
   const char* bang = first ? " 错误！" : " 错误";
-  if (b.number(R::kVoiceType) == 1) {
-    const int32_t index = b.indexOf(R::kPrompt);
-    if (b.cti().CTIPlayIndex(b.c, index) == -1)
-      b.trace()("通道%d=>(%d)Input PlayIndexVoc %d%s", b.c, b.index(), index, bang);
+  if (call.number(R::kVoiceType) == 1) {
+    const int32_t index = call.indexOf(R::kPrompt);
+    if (b.lines().CTIPlayIndex(call.c, index) == -1)
+      b.log().block(call.c, call.index(), "Input PlayIndexVoc %d%s", index, bang);
     else
-      b.trace()("通道%d=>(%d)Input PlayIndexVoc %d", b.c, b.index(), index);
+      b.log().block(call.c, call.index(), "Input PlayIndexVoc %d", index);
     return true;
   }
-  std::string name = b.name(R::kPrompt);
+  std::string name = call.name(R::kPrompt);
   name.erase(0, name.find_first_not_of(" \t"));
   if (name.empty()) return false;
-  const std::string path = resolveVoiceFile(b.rt, b.c, name);
-  if (b.cti().CTIPlayFile(b.c, path.c_str(), b.mode()) == -1)
-    b.trace()("通道%d=>(%d)Input PlayFileVoc %s%s", b.c, b.index(), u8(path).c_str(), bang);
+  const std::string path = resolveVoiceFile(call, name);
+  if (b.lines().CTIPlayFile(call.c, path.c_str(), b.mode()) == -1)
+    b.log().block(call.c, call.index(), "Input PlayFileVoc %s%s", Gbk{path}, bang);
   else
-    b.trace()("通道%d=>(%d)Input PlayFileVoc %s", b.c, b.index(), u8(path).c_str());
+    b.log().block(call.c, call.index(), "Input PlayFileVoc %s", Gbk{path});
   return true;
 }
 
-char endKey(BlockContext& b) {
+char endKey(const Call& call) {
   using R = cpl::InputRecord;
-  if (b.type(R::kEndKey) == cpl::kOpS) {
-    std::string s = b.sreg(b.reg(R::kEndKey));
+  if (call.type(R::kEndKey) == cpl::kOpS) {
+    std::string s = call.sreg(call.reg(R::kEndKey));
     if (!s.empty()) return s[0];
   }
-  return static_cast<char>(b.cur.u8At(R::kEndKey + 2));
+  return static_cast<char>(call.cur.u8At(R::kEndKey + 2));
 }
 
 // Appends a key; true when the input is complete.
-bool takeKey(BlockContext& b, int k) {
+bool takeKey(BlockStep& b, int k) {
   using R = cpl::InputRecord;
-  std::string buf = b.rec.keyBuffer() + static_cast<char>(k);
-  b.rec.setKeyBuffer(buf);
-  buf = b.rec.keyBuffer();
-  b.trace()("通道%d=>(%d)Input Dtmf=%s", b.c, b.index(), u8(buf).c_str());
-  const int32_t digits = b.number(R::kDigitCount);
+  Call& call = b.call;
+  std::string buf = call.rec.keyBuffer() + static_cast<char>(k);
+  call.rec.setKeyBuffer(buf);
+  buf = call.rec.keyBuffer();
+  b.log().block(call.c, call.index(), "Input Dtmf=%s", Gbk{buf});
+  const int32_t digits = call.number(R::kDigitCount);
   if (buf.size() >= CHAN_KEY_BUFFER_SIZE) return true;
   if (digits != 0) return static_cast<int32_t>(buf.size()) >= digits;
-  return static_cast<char>(k) == endKey(b);
+  return static_cast<char>(k) == endKey(call);
 }
 
-void finishInput(BlockContext& b) {
+void finishInput(BlockStep& b) {
   using R = cpl::InputRecord;
-  std::string buf = b.rec.keyBuffer();
-  if (b.number(R::kDigitCount) == 0 && !buf.empty()) buf.pop_back();
-  b.setS(b.cur.u8At(R::kDigitsVar), buf);
-  b.rec.setKeyBuffer("");
-  b.exit(0, R::kExits);
+  Call& call = b.call;
+  std::string buf = call.rec.keyBuffer();
+  if (call.number(R::kDigitCount) == 0 && !buf.empty()) buf.pop_back();
+  call.setS(call.cur.u8At(R::kDigitsVar), buf);
+  call.rec.setKeyBuffer("");
+  b.exit(InputExit::kDone);
 }
 
-// Steps 10 and 15 take a key the same way.
-void inputKey(BlockContext& b, int k) {
-  b.cti().CTIStopPlayFile(b.c, b.mode());
-  b.startTimer();
+// Prompting and waiting take a key the same way.
+void inputKey(BlockStep& b, InputState& s, int k) {
+  b.lines().CTIStopPlayFile(b.c(), b.mode());
+  s.since = b.now();
   if (takeKey(b, k))
     finishInput(b);
   else
-    b.st.step = 20;
+    s.step = InputStep::kCollecting;
 }
 
 }  // namespace
 
-void runInput(Runtime& rt, int c) {
+void runInput(Call& call, BlockServices& svc) {
   using R = cpl::InputRecord;
-  BlockContext b(rt, c);
+  using Step = InputStep;
+  BlockStep b{call, svc};
+  const int c = call.c;
+  ChannelLog& log = svc.log;
   if (b.hungUp()) {
-    b.trace()("通道%d=>(%d)Input 挂机", c, b.index());
-    b.exit(2, R::kExits);
+    log.block(c, call.index(), "Input 挂机");
+    b.exit(InputExit::kHungUp);
     return;
   }
-  switch (b.st.step) {
-    case 0:
-    case 30:
-      if (b.st.step == 0) {
-        b.rec.setLineState(CHAN_LINE_IN_FLOW);
-        b.rec.setKeyBuffer("");
-        b.st.limit = b.number(R::kDigitWait);
-        b.st.counter = b.number(R::kRepeat);
+  InputState& s = call.st.of<InputState>();
+  switch (s.step) {
+    case Step::kEntered:
+    case Step::kReplaying:
+      if (s.step == Step::kEntered) {
+        call.rec.setLineState(CHAN_LINE_IN_FLOW);
+        call.rec.setKeyBuffer("");
+        s.waitMs = call.number(R::kDigitWait);
+        s.repeatsLeft = call.number(R::kRepeat);
         b.status(kStatusPlaying);
-        b.trace()("通道%d=>(%d)Input 输入等待%d秒，重复%d次", c, b.index(), b.st.limit / 1000,
-                  b.st.counter);
+        log.block(c, call.index(), "Input 输入等待%d秒，重复%d次", s.waitMs / 1000, s.repeatsLeft);
       }
-      b.startTimer();
-      if (!inputPrompt(b, b.st.step == 0)) {
-        b.st.step = 15;
+      s.since = b.now();
+      if (!inputPrompt(b, s.step == Step::kEntered)) {
+        s.step = Step::kWaiting;
         return;
       }
-      b.cti().CTIFlushDTMF(c, b.mode());
-      b.st.step = 10;
+      b.lines().CTIFlushDTMF(c, b.mode());
+      s.step = Step::kPrompting;
       return;
-    case 10: {
+    case Step::kPrompting: {
       int k = b.key(c);
       if (k >= 0) {
-        inputKey(b, k);
+        inputKey(b, s, k);
         return;
       }
-      if (b.cti().CTIGetPlayfinish(c, b.mode()) == 0) {
-        b.st.step = 15;
-        b.startTimer();
+      if (b.playState(c) == cti::PlayState::kFinished) {
+        s.step = Step::kWaiting;
+        s.since = b.now();
       }
       return;
     }
-    case 15: {
-      if (b.elapsed() > static_cast<uint32_t>(b.st.limit)) {
-        b.setS(b.cur.u8At(R::kDigitsVar), b.rec.keyBuffer());
-        b.rec.setKeyBuffer("");
-        b.trace()("通道%d=>(%d)Input 等待输入超时,重复 %d", c, b.index(), b.st.counter);
-        if (b.st.counter < 1) {
-          b.trace()("通道%d=>(%d)Input 超时", c, b.index());
-          b.exit(1, R::kExits);
+    case Step::kWaiting: {
+      if (b.elapsedSince(s.since) > static_cast<uint32_t>(s.waitMs)) {
+        call.setS(call.cur.u8At(R::kDigitsVar), call.rec.keyBuffer());
+        call.rec.setKeyBuffer("");
+        log.block(c, call.index(), "Input 等待输入超时,重复 %d", s.repeatsLeft);
+        if (s.repeatsLeft < 1) {
+          log.block(c, call.index(), "Input 超时");
+          b.exit(InputExit::kTimeout);
           return;
         }
-        --b.st.counter;
-        b.st.step = 30;
+        --s.repeatsLeft;
+        s.step = Step::kReplaying;
         return;
       }
       int k = b.key(c);
-      if (k >= 0) inputKey(b, k);
+      if (k >= 0) inputKey(b, s, k);
       return;
     }
-    case 20: {
+    case Step::kCollecting: {
       int k = b.key(c);
       if (k >= 0) {
         if (takeKey(b, k))
           finishInput(b);
         else
-          b.startTimer();
+          s.since = b.now();
         return;
       }
-      if (b.elapsed() > static_cast<uint32_t>(b.st.limit)) {
-        b.setS(b.cur.u8At(R::kDigitsVar), b.rec.keyBuffer());
-        b.rec.setKeyBuffer("");
-        b.exit(1, R::kExits);
+      if (b.elapsedSince(s.since) > static_cast<uint32_t>(s.waitMs)) {
+        call.setS(call.cur.u8At(R::kDigitsVar), call.rec.keyBuffer());
+        call.rec.setKeyBuffer("");
+        b.exit(InputExit::kTimeout);
       }
       return;
     }
-    default:
-      return;
   }
 }
 
-void runUnsupported(Runtime& rt, int c) {
-  BlockContext b(rt, c);
-  const cpl::KindInfo* k = cpl::findKind(b.cur.kind());
-  b.trace()("通道%d=>(%d)模块类型%d暂不支持,从出口0继续", c, b.index(), b.cur.kind());
-  if (k) b.exit(0, k->exitOffset);
+void runUnsupported(Call& call, BlockServices& svc) {
+  BlockStep b{call, svc};
+  const cpl::KindInfo* k = cpl::findKind(call.cur.kind());
+  svc.log.block(call.c, call.index(), "模块类型%d暂不支持,从出口0继续", call.cur.kind());
+  if (k) b.exitAt(0, k->exitOffset);
 }
 
 }  // namespace callproc

@@ -35,8 +35,8 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   void resetChannel(int c) override { rt_.resetChannel(c); }
   int channelCount() const override { return rt_.channelCount(); }
   interp::Registers& registers(int c) override { return rt_.channels().regs(c); }
-  int32_t& step(int c) override { return rt_.channels().step(c).step; }
-  uint32_t& pc(int c) override { return rt_.channels().step(c).pc; }
+  int32_t& step(int c) override { return rt_.channels().step(c).script.step; }
+  uint32_t& pc(int c) override { return rt_.channels().step(c).script.pc; }
   int32_t blockIndex(int c) override { return rt_.channels().step(c).blockIndex; }
   const interp::FlowBlock* scriptBlock(int c) override {
     const CurrentBlock& cur = rt_.channels().current(c);
@@ -58,6 +58,21 @@ class RuntimeScriptHost final : public interp::ScriptHost {
   std::time_t now() override { return std::chrono::system_clock::to_time_t(rt_.clock().now()); }
   interp::ChannelDatabase* database() override { return rt_.channelDatabases(); }
   std::string& preparedSql(int c) override { return rt_.preparedSql(c); }
+
+ private:
+  Runtime& rt_;
+};
+
+// The calls around a block's own, as its handler may touch them.
+class RuntimeCalls final : public CallControl {
+ public:
+  explicit RuntimeCalls(Runtime& rt) : rt_(rt) {}
+  void gotoBlock(int c, int b) override { rt_.gotoBlock(c, b); }
+  void resetChannel(int c) override { rt_.resetChannel(c); }
+  void showStatus(int c, int status) override { rt_.showStatus(c, status); }
+  int channelCount() const override { return rt_.channelCount(); }
+  ChannelTables& channels() override { return rt_.channels(); }
+  const std::string& workDir() const override { return rt_.workDir(); }
 
  private:
   Runtime& rt_;
@@ -143,7 +158,7 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
   else
     trace_("硬件初始化成功,通道数=%d", count);
   channelCount_ = std::clamp(count, 0, kMaxChannels);
-  if (callintype_ == 0) {
+  if (accessMode() == cti::AccessMode::kSimulated) {
     channelCount_ = 8;
     trace_("系统处于模拟呼叫状态，模拟通道数=8");
   }
@@ -162,7 +177,7 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
     int type = cti_.CTIGetChannelType(c);
     // Simulated lines are all dialled like outer lines, except those the
     // simulator makes extensions: their numbers are extension numbers.
-    if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
+    if (accessMode() == cti::AccessMode::kSimulated && type != CHAN_TYPE_INNER) {
       chans_.record(c).setLineNumber(number);
       continue;
     }
@@ -403,59 +418,61 @@ void Runtime::publish() {
   snapshot_ = std::move(snap);
 }
 
+// What a pass does for a channel in a block of each kind: the runtime's own
+// steps for its own kinds (waiting for a call, the delayed hang-up) and for
+// the start and script blocks, the telephony handler for every other kind
+// of the kind table. Kinds outside both do nothing.
+struct Runtime::KindStep {
+  void (Runtime::*own)(int c) = nullptr;
+  BlockHandler block = nullptr;
+};
+
+const std::array<Runtime::KindStep, Runtime::kKindSlots>& Runtime::kindSteps() {
+  static_assert(
+      [] {
+        for (const cpl::KindInfo& k : cpl::kKinds)
+          if (k.kind < 0 || k.kind >= kKindSlots) return false;
+        return true;
+      }(),
+      "a block kind beyond the step table");
+  static const std::array<KindStep, kKindSlots> table = [] {
+    std::array<KindStep, kKindSlots> t{};
+    for (const cpl::KindInfo& k : cpl::kKinds)
+      t[static_cast<size_t>(k.kind)].block = blockHandler(k.kind);
+    t[cpl::kKindWaitCall].own = &Runtime::waitForCall;
+    t[cpl::kKindDelayedHangup].own = &Runtime::delayedHangup;
+    t[cpl::kKindStart].own = &Runtime::startBlock;
+    t[cpl::kKindScript].own = &Runtime::runScript;
+    return t;
+  }();
+  return table;
+}
+
+void Runtime::runScript(int c) {
+  RuntimeScriptHost host(*this);
+  interp::runScriptBlock(host, c);
+}
+
 void Runtime::scanPass() {
   assertOwner();
   drainInbox();
   ++passes_;
+  const auto& steps = kindSteps();
+  RuntimeCalls calls(*this);
+  BlockServices svc{cti_, accessMode(), clock_, log_, calls};
   for (int c = 0; c < channelCount_; ++c) {
-    if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;
+    if (accessMode() == cti::AccessMode::kTelephone && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER)
+      continue;
     if (chans_.record(c).lineState() == CHAN_LINE_EXCLUDED) continue;
-    switch (chans_.current(c).kind()) {
-      case cpl::kKindWaitCall:
-        waitForCall(c);
-        break;
-      case cpl::kKindDelayedHangup:
-        delayedHangup(c);
-        break;
-      case cpl::kKindScript: {
-        RuntimeScriptHost host(*this);
-        interp::runScriptBlock(host, c);
-        break;
+    const int16_t kind = chans_.current(c).kind();
+    if (kind >= 0 && kind < kKindSlots) {
+      const KindStep& step = steps[static_cast<size_t>(kind)];
+      if (step.own) {
+        (this->*step.own)(c);
+      } else if (step.block) {
+        Call call(chans_, flows_, c);
+        step.block(call, svc);
       }
-      case cpl::kKindStart:
-        startBlock(c);
-        break;
-      case cpl::kKindPlayVoice:
-        runPlayVoice(*this, c);
-        break;
-      case cpl::kKindTalk:
-        runTalk(*this, c);
-        break;
-      case cpl::kKindInput:
-        runInput(*this, c);
-        break;
-      case cpl::kKindDigit:
-        runDigit(*this, c);
-        break;
-      case cpl::kKindCallExt:
-        runCallExt(*this, c);
-        break;
-      case cpl::kKindRecord:
-        runRecord(*this, c);
-        break;
-      case cpl::kKindPlayTts:
-        runCombinedPlayback(*this, c);
-        break;
-      case cpl::kKindCallSeat:
-      case cpl::kKindCreateMeet:
-      case cpl::kKindEnterMeet:
-      case cpl::kKindMeetTalk:
-      case cpl::kKindCallOut:
-      case cpl::kKindCycPlay:
-        runUnsupported(*this, c);
-        break;
-      default:
-        break;
     }
     watchHangup(c);
   }
@@ -465,7 +482,7 @@ void Runtime::scanPass() {
 void Runtime::watchHangup(int c) {
   const int16_t kind = chans_.current(c).kind();
   if (hangupLimitMs_ == 0 || kind == cpl::kKindWaitCall || kind == cpl::kKindDelayedHangup ||
-      cti_.CTIGetOutLineStatus(c, callintype_) != 5) {
+      cti_.outLineStatus(c, accessMode()) != cti::OutLineStatus::kHungUp) {
     hungUpSeen_[c] = false;
     return;
   }
@@ -482,11 +499,11 @@ void Runtime::watchHangup(int c) {
 
 void Runtime::waitForCall(int c) {
   if (c >= channelCount_) return;
-  if (cti_.CTIGetOutLineStatus(c, callintype_) != 1) return;
+  if (cti_.outLineStatus(c, accessMode()) != cti::OutLineStatus::kIncoming) return;
 
   ChanRecord rec = chans_.record(c);
   std::string caller;
-  if (callintype_ == 1) {
+  if (accessMode() == cti::AccessMode::kTelephone) {
     char num[CHAN_NUMBER_SIZE + 1] = {};
     cti_.CTIGetCallInNum(c, num);
     caller.assign(num, strnlen(num, CHAN_NUMBER_SIZE));
@@ -497,18 +514,17 @@ void Runtime::waitForCall(int c) {
   }
   const std::string dialled = rec.lineNumber();
   showIcon(c, kIconOffHook);
-  trace_("%s从通道%d打进%s", platform::gbkToUtf8(caller).c_str(), c,
-         platform::gbkToUtf8(dialled).c_str());
+  log_.line("%s从通道%d打进%s", Gbk{caller}, c, Gbk{dialled});
 
   const Trigger* t = matchTrigger(dialled);
   if (!t) {
     trace_("%d通道没有发现IVR流程，通道挂机", c);
     chans_.current(c).setKind(cpl::kKindDelayedHangup);
-    chans_.step(c).step = 0;
+    chans_.step(c).state = std::monostate{};
     return;
   }
   const int slot = t->slot;
-  if (callintype_ == 1) {
+  if (accessMode() == cti::AccessMode::kTelephone) {
     cti_.CTISetOutOffHook(c);
     cti_.CTIFlushDTMF(c, callintype_);
     rec.setCallerNumber(caller);
@@ -528,13 +544,13 @@ void Runtime::waitForCall(int c) {
 }
 
 void Runtime::delayedHangup(int c) {
-  StepRecord& s = chans_.step(c);
-  if (s.step == 0) {
-    s.startTick = clock_.ticks();
-    s.step = 10;
+  DelayedHangupState& s = chans_.step(c).of<DelayedHangupState>();
+  if (s.step == DelayedHangupStep::kEntered) {
+    s.since = clock_.ticks();
+    s.step = DelayedHangupStep::kWaiting;
     return;
   }
-  if (platform::tickDiff(s.startTick, clock_.ticks()) > kHangupDelayMs) {
+  if (platform::tickDiff(s.since, clock_.ticks()) > kHangupDelayMs) {
     cti_.CTISetOutHook(c);
     resetChannel(c);
   }
@@ -568,11 +584,7 @@ void Runtime::gotoBlock(int c, int b) {
   CurrentBlock& cur = chans_.current(c);
   cur.rec = bank.blocks[b].rec;
   cur.block = &bank.blocks[b];
-  StepRecord& s = chans_.step(c);
-  s.blockIndex = b;
-  s.step = 0;
-  s.pc = 0;
-  s.interpAux = 0;
+  chans_.step(c).enterBlock(b);
 }
 
 void Runtime::resetChannel(int c) {
@@ -599,7 +611,7 @@ void Runtime::resetChannel(int c) {
   if (channelDbs_) channelDbs_->forget(c);
   if (c < channelCount_) {
     cti_.CTISetOutHook(c);
-    if (callintype_ == 0) cti_.CTICloseMCI();
+    if (accessMode() == cti::AccessMode::kSimulated) cti_.CTICloseMCI();
   }
 }
 

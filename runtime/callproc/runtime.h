@@ -18,6 +18,7 @@
 #include "runtime/callproc/commands.h"
 #include "runtime/callproc/config.h"
 #include "runtime/callproc/trace.h"
+#include "runtime/chanlog/channel_log.h"
 #include "runtime/cti/cti.h"
 #include "runtime/interpreter/flow_table.h"
 
@@ -99,6 +100,7 @@ class Runtime {
 
   int channelCount() const { return channelCount_; }
   int callInType() const { return callintype_; }
+  cti::AccessMode accessMode() const { return static_cast<cti::AccessMode>(callintype_.load()); }
   ChannelTables& channels() {
     assertOwner();
     return chans_;
@@ -169,6 +171,11 @@ class Runtime {
   void waitForCall(int c);
   void delayedHangup(int c);
   void startBlock(int c);
+  void runScript(int c);
+  // The step of each block kind, indexed by kind (all kinds are below 64).
+  struct KindStep;
+  static constexpr int kKindSlots = 64;
+  static const std::array<KindStep, kKindSlots>& kindSteps();
   std::string takePendingCaller(int c);
   // Resets a channel whose caller hung up longer ago than the limit while
   // its flow went on (a loop that never reaches a block that notices).
@@ -177,6 +184,7 @@ class Runtime {
   cti::Cti& cti_;
   platform::Clock& clock_;
   TraceLog& trace_;
+  chanlog::ChannelLog log_{trace_};
   ChannelView* view_ = nullptr;
   std::string workDir_;
   std::function<void(int)> sleep_;

@@ -61,7 +61,9 @@ TEST_F(ScanTest, AnswersAndRunsTheStartBlock) {
   passes(3);
   EXPECT_TRUE(saw("通道2=>(1)PlayFile(语音文件=(0);文件类型=0;播放通道=2)"));
   EXPECT_EQ(rt_.channels().current(2).kind(), cpl::kKindPlayVoice);
-  EXPECT_EQ(rt_.channels().step(2).step, 10);
+  ASSERT_TRUE(std::holds_alternative<PlayVoiceState>(rt_.channels().step(2).state));
+  EXPECT_EQ(std::get<PlayVoiceState>(rt_.channels().step(2).state).step, PlayVoiceStep::kPlaying);
+  EXPECT_EQ(static_cast<int>(PlayVoiceStep::kPlaying), 10);
 }
 
 TEST_F(ScanTest, ExitLeadingNowhereResetsTheChannel) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/ticks.h"
+#include "runtime/chanlog/channel_log.h"
 
 namespace callproc {
 
@@ -29,7 +30,7 @@ class TraceSink {
   virtual void write(std::string_view line) = 0;
 };
 
-class TraceLog {
+class TraceLog : public chanlog::LineSink {
  public:
   static constexpr size_t kMaxText = 1023;
 
@@ -37,7 +38,7 @@ class TraceLog {
 
   // messageshow: when false, lines are dropped.
   void setShow(bool show) { show_ = show; }
-  bool showing() const { return show_; }
+  bool showing() const override { return show_; }
   void addSink(TraceSink* sink);
   void removeSink(TraceSink* sink);
 
@@ -45,7 +46,7 @@ class TraceLog {
   // last whole character, with control characters escaped.
   void operator()(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
   // A finished text, taken literally.
-  void text(std::string_view text);
+  void text(std::string_view text) override;
 
   // "HH:MM:SS(mmm)=>" for the clock's current local time.
   std::string prefix();

@@ -1,40 +1,60 @@
 // The CTI operations the runtime calls, as a C++ interface: bound in
 // production to the `hardware` library (HardwareCti) and in tests to a
-// scriptable fake. Signatures and results are those of hardware/hardware.h.
+// scriptable fake. The functions, their signatures and their results are
+// the list in hardware/cti_contract.h; the enums below name its values.
 #pragma once
 
+#include "hardware/cti_contract.h"
+
 namespace cti {
+
+enum class AccessMode : int {
+  kSimulated = CTI_MODE_SIMULATED,
+  kTelephone = CTI_MODE_TELEPHONE,
+  kSip = CTI_MODE_SIP,  // reserved
+};
+
+// CTIGetOutLineStatus; a value not named has nothing to report.
+enum class OutLineStatus : int {
+  kIdle = CTI_OUT_IDLE,
+  kIncoming = CTI_OUT_INCOMING,
+  kTalking = CTI_OUT_TALKING,
+  kHungUp = CTI_OUT_HUNG_UP,
+};
+
+// CTIGetInLineStatus.
+enum class InLineStatus : int {
+  kOffHook = CTI_IN_OFF_HOOK,
+  kHungUp = CTI_IN_HUNG_UP,
+};
+
+// CTIGetPlayfinish, read as one of three states.
+enum class PlayState : int {
+  kFinished = CTI_PLAY_FINISHED,
+  kPlaying = CTI_PLAY_PLAYING,
+  kError = CTI_PLAY_ERROR,
+};
 
 class Cti {
  public:
   virtual ~Cti() = default;
-  virtual int InitQam(int* a, int* b) = 0;
-  virtual void SetChanDataMem(unsigned char* table) = 0;
-  virtual int CTIGetChannelType(int ch) = 0;
-  virtual int CTIGetOutLineStatus(int ch, int mode) = 0;
-  virtual int CTIGetInLineStatus(int ch) = 0;
-  virtual int CTIGetCallInNum(int ch, char* num20) = 0;
-  virtual int CTISetOutOffHook(int ch) = 0;
-  virtual int CTISetOutHook(int ch) = 0;
-  virtual int CTIFlushDTMF(int ch, int mode) = 0;
-  virtual int CTIGetDtmf(int ch, int* key, int mode) = 0;
-  virtual int CTIPlayFile(int ch, const char* path, int mode) = 0;
-  virtual int CTIPlayIndex(int ch, int index) = 0;
-  virtual int CycPlayIndex(int ch, int index) = 0;
-  virtual int CTIGetPlayfinish(int ch, int mode) = 0;
-  virtual int CTIStopPlayFile(int ch, int mode) = 0;
-  virtual int CTIRecFile(int ch, const char* path, int mode) = 0;
-  virtual int CTIStopRecord(int ch, int mode) = 0;
-  virtual int CTIStopRP(int ch, int mode) = 0;
-  virtual int CTIRingIn(int ch, int ring) = 0;
-  virtual int CTIStopRingIn(int ch) = 0;
-  virtual int CTIChConnCh(int ch1, int ch2) = 0;
-  virtual int CTICallOut(int ch, const char* number) = 0;
-  virtual int CTIOpenMCI() = 0;
-  virtual int CTICloseMCI() = 0;
-  virtual int CTISetKeyDtmf(int ch, int key) = 0;
-  virtual int CTIClearKeyDtmf(int ch) = 0;
-  virtual int GetCombineStr(int playType, const char* content, char* text512) = 0;
+#define CTI_DECLARE_VIRTUAL(result, name, params, args) virtual result name params = 0;
+  CTI_FUNCTIONS(CTI_DECLARE_VIRTUAL)
+#undef CTI_DECLARE_VIRTUAL
+
+  // The same answers, typed.
+  OutLineStatus outLineStatus(int ch, AccessMode mode) {
+    return static_cast<OutLineStatus>(CTIGetOutLineStatus(ch, static_cast<int>(mode)));
+  }
+  InLineStatus inLineStatus(int ch) {
+    return static_cast<InLineStatus>(CTIGetInLineStatus(ch));
+  }
+  PlayState playState(int ch, AccessMode mode) {
+    const int r = CTIGetPlayfinish(ch, static_cast<int>(mode));
+    return r == CTI_PLAY_FINISHED ? PlayState::kFinished
+           : r == CTI_PLAY_ERROR  ? PlayState::kError
+                                  : PlayState::kPlaying;
+  }
 };
 
 }  // namespace cti

@@ -34,7 +34,7 @@ void FakeCti::ring(int ch, std::string caller) {
 }
 void FakeCti::hangUp(int ch) {
   std::lock_guard l(mu_);
-  if (valid(ch)) status_[ch] = 5;
+  if (valid(ch)) status_[ch] = CTI_OUT_HUNG_UP;
 }
 void FakeCti::setStatus(int ch, int status) {
   std::lock_guard l(mu_);
@@ -87,7 +87,7 @@ int FakeCti::CTIGetOutLineStatus(int ch, int) {
   if (!valid(ch)) return 0;
   if (ringing_[ch]) {
     ringing_[ch] = false;
-    return 1;
+    return CTI_OUT_INCOMING;
   }
   return status_[ch];
 }
@@ -109,7 +109,7 @@ int FakeCti::CTISetOutOffHook(int ch) {
 int FakeCti::CTISetOutHook(int ch) {
   std::lock_guard l(mu_);
   log(call("CTISetOutHook", {ch}));
-  if (valid(ch)) status_[ch] = 0;
+  if (valid(ch)) status_[ch] = CTI_OUT_IDLE;
   return 0;
 }
 int FakeCti::CTIFlushDTMF(int ch, int mode) {
@@ -203,7 +203,7 @@ int FakeCti::CTISetKeyDtmf(int ch, int key) {
   if (key == 'B')
     ringing_[ch] = true;
   else if (key == 'E')
-    status_[ch] = 5;
+    status_[ch] = CTI_OUT_HUNG_UP;
   else
     keys_[ch].push_back(key);
   return 0;

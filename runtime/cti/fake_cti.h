@@ -42,36 +42,14 @@ class FakeCti : public Cti {
   unsigned char* table() const { return table_; }
 
   // --- Cti
-  int InitQam(int* a, int* b) override;
-  void SetChanDataMem(unsigned char* table) override;
-  int CTIGetChannelType(int ch) override;
-  int CTIGetOutLineStatus(int ch, int mode) override;
-  int CTIGetInLineStatus(int ch) override;
-  int CTIGetCallInNum(int ch, char* num20) override;
-  int CTISetOutOffHook(int ch) override;
-  int CTISetOutHook(int ch) override;
-  int CTIFlushDTMF(int ch, int mode) override;
-  int CTIGetDtmf(int ch, int* key, int mode) override;
-  int CTIPlayFile(int ch, const char* path, int mode) override;
-  int CTIPlayIndex(int ch, int index) override;
-  int CycPlayIndex(int ch, int index) override;
-  int CTIGetPlayfinish(int ch, int mode) override;
-  int CTIStopPlayFile(int ch, int mode) override;
-  int CTIRecFile(int ch, const char* path, int mode) override;
-  int CTIStopRecord(int ch, int mode) override;
-  int CTIStopRP(int ch, int mode) override;
-  int CTIRingIn(int ch, int ring) override;
-  int CTIStopRingIn(int ch) override;
-  int CTIChConnCh(int ch1, int ch2) override;
-  int CTICallOut(int ch, const char* number) override;
-  int CTIOpenMCI() override;
-  int CTICloseMCI() override;
-  int CTISetKeyDtmf(int ch, int key) override;
-  int CTIClearKeyDtmf(int ch) override;
-  int GetCombineStr(int playType, const char* content, char* text512) override;
+#define CTI_DECLARE_OVERRIDE(result, name, params, args) result name params override;
+  CTI_FUNCTIONS(CTI_DECLARE_OVERRIDE)
+#undef CTI_DECLARE_OVERRIDE
 
  private:
-  bool valid(int ch) const { return ch >= 0 && ch < CHAN_MAX; }
+  bool valid(int ch) const {
+    return ch >= 0 && ch < CHAN_MAX;
+  }
   static std::array<int, CHAN_MAX> filled(int v) {
     std::array<int, CHAN_MAX> a;
     a.fill(v);
@@ -84,7 +62,7 @@ class FakeCti : public Cti {
   std::array<int, CHAN_MAX> status_{};
   std::array<bool, CHAN_MAX> ringing_{};
   std::array<int, CHAN_MAX> inStatus_{};
-  std::array<int, CHAN_MAX> playFinish_ = filled(1);  // 1: still playing
+  std::array<int, CHAN_MAX> playFinish_ = filled(CTI_PLAY_PLAYING);
   std::array<std::string, CHAN_MAX> caller_;
   std::array<std::deque<int>, CHAN_MAX> keys_;
   int playResult_ = 0;

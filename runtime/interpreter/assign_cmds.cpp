@@ -79,13 +79,13 @@ void execSet(ScriptRun& run) {
     switch (s.reg) {
       case cpl::kSysCaller:
         r.S[d.reg] = run.host.callerNumber(c);
-        return run.stepLine("Set S%d=$caller(%s)", d.reg, utf8(r.S[d.reg]).c_str());
+        return run.stepLine("Set S%d=$caller(%s)", d.reg, Gbk{r.S[d.reg]});
       case cpl::kSysCalled:
         r.S[d.reg] = run.host.calledNumber(c);
-        return run.stepLine("Set S%d=$called(%s)", d.reg, utf8(r.S[d.reg]).c_str());
+        return run.stepLine("Set S%d=$called(%s)", d.reg, Gbk{r.S[d.reg]});
       case cpl::kSysCallid:
         r.S[d.reg] = run.host.callId(c);
-        return run.stepLine("Set S%d=$callid(%s)", d.reg, utf8(r.S[d.reg]).c_str());
+        return run.stepLine("Set S%d=$callid(%s)", d.reg, Gbk{r.S[d.reg]});
       default:
         return;
     }
@@ -143,12 +143,12 @@ void execSet(ScriptRun& run) {
   } else if (d.type == kOpS) {
     if (s.type == kOpStr) {
       std::string text = run.poolText(s.str);
-      run.stepLine("Set S%d=%s", d.reg, utf8(text).c_str());
+      run.stepLine("Set S%d=%s", d.reg, Gbk{text});
       r.S[d.reg] = std::move(text);
       return;
     }
     if (s.type == kOpS) {
-      run.stepLine("Set S%d=S%d[%s]", d.reg, s.reg, utf8(r.S[s.reg]).c_str());
+      run.stepLine("Set S%d=S%d[%s]", d.reg, s.reg, Gbk{r.S[s.reg]});
       r.S[d.reg] = r.S[s.reg];
       return;
     }
@@ -172,9 +172,9 @@ void execArith(ScriptRun& run) {
       case cpl::kAdd:
         return run.stepLine("Add命令错误的参数类型");
       case cpl::kSub:
-        return run.line("通道%d=>Sub命令错误的参数类型(%d,%d)", c, d.type, s.type);
+        return run.channelLine("Sub命令错误的参数类型(%d,%d)", d.type, s.type);
       case cpl::kMul:
-        return run.line("通道%d=>Mul命令错误的参数类型", c);
+        return run.channelLine("Mul命令错误的参数类型");
       default:
         return run.line("通道[%d]Div命令错误的参数类型", c);
     }
@@ -386,8 +386,8 @@ void execIf(ScriptRun& run) {
       rightText = registerShown(r, right.type, right.reg);
       break;
   }
-  run.line("通道%d=>IF %s%s%s GOTO %d", run.chan, registerShown(r, left.type, left.reg).c_str(),
-           kRelText[rel], rightText.c_str(), target);
+  run.channelLine("IF %s%s%s GOTO %d", registerShown(r, left.type, left.reg).c_str(), kRelText[rel],
+                  rightText.c_str(), target);
 
   bool jump = false;
   switch (left.type) {

@@ -34,7 +34,7 @@ void execPrint(ScriptRun& run) {
     case cpl::kOpF:
       return run.stepLine("Print F%d=%f", o.reg, r.F[o.reg]);
     case cpl::kOpS:
-      return run.stepLine("Print S%d=%s", o.reg, utf8(r.S[o.reg]).c_str());
+      return run.stepLine("Print S%d=%s", o.reg, Gbk{r.S[o.reg]});
     case cpl::kOpT:
       return run.stepLine("Print T%d=%s", o.reg,
                           formatTime(r.T[o.reg], "%Y-%m-%d %H:%M:%S").c_str());

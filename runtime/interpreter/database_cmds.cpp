@@ -18,14 +18,14 @@ int regOf(const cpl::Operand& o) {
 
 // The three lines of a failed sqlopen or sqlexec.
 void failureLines(ScriptRun& run, const DbFailure& f, const std::string& sql) {
-  run.line("通道%2d (外线) : 数据库操作失败! ErrCode=%d", run.chan, f.code);
-  run.line("通道%2d (外线) : strError=%s", run.chan, f.message.c_str());
-  run.line("通道%2d (外线) : sql=%s", run.chan, utf8(sql).c_str());
+  run.outerLine("数据库操作失败! ErrCode=%d", f.code);
+  run.outerLine("strError=%s", f.message.c_str());
+  run.outerLine("sql=%s", Gbk{sql});
 }
 
 // The line of any other failed database call; the registers stay as they were.
 void fieldFailure(ScriptRun& run, const DbFailure& f) {
-  run.line("通道%d=>GetFieldName数据库操作失败! ErrCode=%d", run.chan, f.code);
+  run.channelLine("GetFieldName数据库操作失败! ErrCode=%d", f.code);
 }
 
 ChannelDatabase* databaseOf(ScriptRun& run, const std::string& sql, bool report) {
@@ -79,13 +79,13 @@ void execSetparamin(ScriptRun& run) {
     case cpl::kOpT:
     case cpl::kOpTime:
       value = v.type == cpl::kOpT ? formatTime(run.regs.T[v.reg], "%Y%m%d%H%M%S") : v.time;
-      run.stepLine("SetParamIn[TParam%d=%s]", p, utf8(value).c_str());
+      run.stepLine("SetParamIn[TParam%d=%s]", p, Gbk{value});
       value = quoted(value);
       break;
     case cpl::kOpS:
     case cpl::kOpStr:
       value = v.type == cpl::kOpS ? run.regs.S[v.reg] : run.poolText(v.str);
-      run.stepLine("SetParamIn[SParam%d=%s]", p, utf8(value).c_str());
+      run.stepLine("SetParamIn[SParam%d=%s]", p, Gbk{value});
       value = quoted(value);
       break;
     default:
@@ -118,19 +118,19 @@ void execGetfield(ScriptRun& run, bool byName) {
     case cpl::kOpI: {
       const int32_t n = fieldInt(text);
       run.regs.I[r.reg] = n;
-      run.line("通道%d=>GetField [I%d=%d]", run.chan, r.reg, n);
+      run.channelLine("GetField [I%d=%d]", r.reg, n);
       break;
     }
     case cpl::kOpF: {
       const double d = std::strtod(text.c_str(), nullptr);
       run.regs.F[r.reg] = d;
-      run.line("通道%d=>GetField [F%d=%f]", run.chan, r.reg, d);
+      run.channelLine("GetField [F%d=%f]", r.reg, d);
       break;
     }
     case cpl::kOpS:
       if (text.size() > kMaxStringRegister) return run.refuseLength(text.size());
       run.regs.S[r.reg] = text;
-      run.line("通道%d=>GetField [S%d=%s]", run.chan, r.reg, utf8(text).c_str());
+      run.channelLine("GetField [S%d=%s]", r.reg, Gbk{text});
       break;
     default:
       break;  // a T register (or anything else) stores nothing
@@ -144,7 +144,7 @@ void execDatabase(ScriptRun& run) {
   switch (run.info->code) {
     case cpl::kPreparesql:
       sql = run.textOperand(run.ops[0]);
-      run.stepLine("PrepareSQL[%s]", utf8(sql).c_str());
+      run.stepLine("PrepareSQL[%s]", Gbk{sql});
       return;
     case cpl::kSetparamin:
       return execSetparamin(run);
@@ -155,8 +155,7 @@ void execDatabase(ScriptRun& run) {
       // A statement on the worker: this instruction runs again each pass
       // until its result is back, and only its first run writes the line.
       const bool resuming = db && db->inFlight(run.chan);
-      if (!open && !resuming)
-        run.line("通道%2d (外线) : sqlexec,sql=%s", run.chan, utf8(sql).c_str());
+      if (!open && !resuming) run.outerLine("sqlexec,sql=%s", Gbk{sql});
       if (!db) databaseOf(run, sql, true);
       DbFailure f;
       const DbStatus st = !db    ? DbStatus::kFailed
@@ -188,7 +187,7 @@ void execDatabase(ScriptRun& run) {
       if (reg < 0) return;  // a damaged record names no register
       const int v = o.type == cpl::kOpI && eof ? 1 : 0;
       run.regs.I[reg] = v;
-      run.line("通道%d=>EOF [I%d=%d]", run.chan, reg, v);
+      run.channelLine("EOF [I%d=%d]", reg, v);
       return;
     }
     case cpl::kGetrecordcount: {
@@ -199,7 +198,7 @@ void execDatabase(ScriptRun& run) {
       const cpl::Operand& o = run.ops[0];
       if (o.type != cpl::kOpI) return;
       run.regs.I[o.reg] = static_cast<int32_t>(n);
-      run.line("通道%d=>GetRecordCount [I%d=%d]", run.chan, o.reg, static_cast<int32_t>(n));
+      run.channelLine("GetRecordCount [I%d=%d]", o.reg, static_cast<int32_t>(n));
       return;
     }
     case cpl::kGetfield:

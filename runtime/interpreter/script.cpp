@@ -120,33 +120,6 @@ void ScriptRun::detachFromBank() {
   pool_ = std::span<const uint8_t, cpl::kPoolSize>(*ownPool_);
 }
 
-void ScriptRun::vline(bool prefixed, const char* fmt, va_list ap) {
-  if (!host.tracing()) return;  // nothing would show the line: skip formatting it
-  // Room beyond the log's 1023 bytes, so that the log cuts on a character.
-  char buf[2048];
-  int n = 0;
-  if (prefixed)
-    n = std::snprintf(buf, sizeof buf, "通道%d=>(%d:%d)", chan, host.blockIndex(chan),
-                      static_cast<int>(host.pc(chan)));
-  int m = std::vsnprintf(buf + n, sizeof buf - n, fmt, ap);
-  size_t len = static_cast<size_t>(n) + static_cast<size_t>(m < 0 ? 0 : m);
-  host.trace(std::string_view(buf, std::min(len, sizeof buf - 1)));
-}
-
-void ScriptRun::stepLine(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  vline(true, fmt, ap);
-  va_end(ap);
-}
-
-void ScriptRun::line(const char* fmt, ...) {
-  va_list ap;
-  va_start(ap, fmt);
-  vline(false, fmt, ap);
-  va_end(ap);
-}
-
 bool ScriptRun::inPool(cpl::PoolRef ref) const {
   return static_cast<int>(ref.offset) + static_cast<int>(ref.length) <= cpl::kPoolSize;
 }
@@ -212,9 +185,8 @@ std::string formatTime(int32_t t, const char* fmt) {
 void runScriptBlock(ScriptHost& host, int c) {
   int32_t& step = host.step(c);
   if (step == kStepEntered) {
-    char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "通道%d=>(%d)Script命令", c, host.blockIndex(c));
-    host.trace(std::string_view(buf, static_cast<size_t>(n)));
+    HostLineSink sink(host);
+    chanlog::ChannelLog(sink).block(c, host.blockIndex(c), "Script命令");
     host.setLineState(c, kLineInFlow);
     host.pc(c) = 0;
     const FlowBlock* b = host.scriptBlock(c);

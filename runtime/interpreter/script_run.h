@@ -13,9 +13,23 @@
 #include <vector>
 
 #include "flowfile/encode.h"
+#include "runtime/chanlog/channel_log.h"
 #include "runtime/interpreter/script.h"
 
 namespace interp {
+
+using chanlog::Gbk;
+
+// The host's trace as the channel log writes to it.
+class HostLineSink final : public chanlog::LineSink {
+ public:
+  explicit HostLineSink(ScriptHost& host) : host_(host) {}
+  bool showing() const override { return host_.tracing(); }
+  void text(std::string_view utf8) override { host_.trace(utf8); }
+
+ private:
+  ScriptHost& host_;
+};
 
 // Longest text an S register may hold. Registers are unbounded in principle,
 // but a script that doubles a string in a loop would exhaust memory within a
@@ -25,6 +39,8 @@ inline constexpr size_t kMaxStringRegister = 65536;
 class ScriptRun {
  public:
   ScriptRun(ScriptHost& host, int c);
+  ScriptRun(const ScriptRun&) = delete;
+  ScriptRun& operator=(const ScriptRun&) = delete;
 
   ScriptHost& host;
   const int chan;
@@ -49,10 +65,28 @@ class ScriptRun {
   // reloaded once the call no longer holds it.
   void detachFromBank();
 
-  // "通道%d=>(%d:%d)" followed by the formatted text.
-  void stepLine(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  // "通道%d=>(%d:%d)" followed by the formatted text (the channel log's
+  // formats: a GBK argument may be given as Gbk{text}).
+  template <typename... A>
+  void stepLine(chanlog::LineFormat<A...> fmt, const A&... args) {
+    if (!log_.showing()) return;  // nothing would show the line: skip formatting it
+    log_.script(chan, host.blockIndex(chan), static_cast<int>(host.pc(chan)), fmt, args...);
+  }
   // The formatted text alone.
-  void line(const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+  template <typename... A>
+  void line(chanlog::LineFormat<A...> fmt, const A&... args) {
+    log_.line(fmt, args...);
+  }
+  // "通道%d=>" followed by the formatted text.
+  template <typename... A>
+  void channelLine(chanlog::LineFormat<A...> fmt, const A&... args) {
+    log_.channel(chan, fmt, args...);
+  }
+  // "通道%2d (外线) : " followed by the formatted text.
+  template <typename... A>
+  void outerLine(chanlog::LineFormat<A...> fmt, const A&... args) {
+    log_.outer(chan, fmt, args...);
+  }
 
   std::string poolText(cpl::PoolRef ref) const { return interp::poolText(pool_, ref); }
   bool inPool(cpl::PoolRef ref) const;
@@ -66,14 +100,14 @@ class ScriptRun {
   void refuseLength(size_t length);
 
  private:
-  void vline(bool prefixed, const char* fmt, va_list ap);
-
   std::span<const cpl::Instruction> code_;
   std::span<const uint8_t, cpl::kPoolSize> pool_;
   int32_t defaultExit_ = cpl::NO_TARGET;
   bool hasBlock_ = false;
   std::unique_ptr<std::vector<cpl::Instruction>> ownCode_;
   std::unique_ptr<std::array<uint8_t, cpl::kPoolSize>> ownPool_;
+  HostLineSink sink_{host};
+  chanlog::ChannelLog log_{sink_};
 };
 
 // GBK text for a trace line.

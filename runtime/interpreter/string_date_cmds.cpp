@@ -88,8 +88,8 @@ void execString(ScriptRun& run) {
         if (out.size() > kMaxStringRegister) return run.refuseLength(out.size());
         s = std::move(out);
       }
-      return run.stepLine("=>StrReplace 替换字符:%s;被替换字符:%s,原字符:%s;", utf8(with).c_str(),
-                          utf8(old).c_str(), utf8(s).c_str());
+      return run.stepLine("=>StrReplace 替换字符:%s;被替换字符:%s,原字符:%s;", Gbk{with}, Gbk{old},
+                          Gbk{s});
     }
 
     case cpl::kStrmid: {
@@ -121,7 +121,7 @@ void execString(ScriptRun& run) {
         return run.refuseLength(s.size() + tail.size());
       s += tail;
       if (o[1].type == cpl::kOpS) return run.stepLine("StrCat S%d,S%d", o[0].reg, o[1].reg);
-      return run.stepLine("StrCat S%d,%s", o[0].reg, utf8(tail).c_str());
+      return run.stepLine("StrCat S%d,%s", o[0].reg, Gbk{tail});
     }
 
     case cpl::kStrupper:
@@ -136,8 +136,8 @@ void execString(ScriptRun& run) {
       const std::string sep = run.textOperand(o[1]);
       const std::string source = r.S[o[3].reg];
       r.S[o[2].reg] = parseField(source, sep, field);
-      return run.stepLine("StrParse 字段编号:%d,分割符:%s,字符串:%s,字段=%s", field,
-                          utf8(sep).c_str(), utf8(source).c_str(), utf8(r.S[o[2].reg]).c_str());
+      return run.stepLine("StrParse 字段编号:%d,分割符:%s,字符串:%s,字段=%s", field, Gbk{sep},
+                          Gbk{source}, Gbk{r.S[o[2].reg]});
     }
   }
 }
