@@ -215,7 +215,14 @@ void analyseControl(const compiler::TParser& parser, const cpl::StringPool& pool
                     ScriptFacts& facts) {
   const auto& recs = parser.records();
   const int n = static_cast<int>(recs.size());
-  facts.allGotoouts = parser.exitNames();
+  // The names as the compile looks them up, from the records themselves.
+  for (const compiler::ScriptEntry& e : recs)
+    if (e.record.opcode() == cpl::kGotoout) {
+      std::string name = compiler::exitNameOf(e.record, pool);
+      if (std::find(facts.allGotoouts.begin(), facts.allGotoouts.end(), name) ==
+          facts.allGotoouts.end())
+        facts.allGotoouts.push_back(std::move(name));
+    }
   if (n == 0) {
     facts.defaultReachable = true;  // the handler takes the default exit at once
     return;
@@ -245,7 +252,7 @@ void analyseControl(const compiler::TParser& parser, const cpl::StringPool& pool
         leaves[pc] = 1;
         if (resetsOtherChannel(ins)) succ[pc].push_back(pc + 1);
         break;
-      default:
+      default:  // condgoto too: the runtime passes over it
         succ[pc].push_back(pc + 1);
     }
   }

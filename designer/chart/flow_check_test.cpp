@@ -187,6 +187,10 @@ TEST(FlowCheck, FindsWhatEachChartHolds) {
     Chart c;
     k.build(c);
     EXPECT_EQ(lines(c), k.expected);
+    // What is found is in the project file: a never-confirmed record included.
+    Chart loaded;
+    ASSERT_TRUE(loadProject(loaded, saveProject(c), "case.src").ok());
+    EXPECT_EQ(lines(loaded), k.expected) << "after saving and loading";
   }
 }
 
