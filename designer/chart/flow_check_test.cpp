@@ -164,6 +164,23 @@ const Case kCases[] = {
        link(c, b, 2, a);
      },
      {"错误: 命令1(脚本命令): 命令死循环:命令1、2之间循环跳转,没有等待来电者的命令,也没有出口"}},
+    {"a script that leads back to the start block",
+     [](Chart& c) {
+       const int s = scriptBlock(c, "set i1, 0");
+       link(c, 0, 0, s);
+       link(c, s, 0, 0);
+     },
+     {"错误: 命令0(开始): 命令死循环:命令0、1之间循环跳转,没有等待来电者的命令,也没有出口"}},
+    {"a kind the runtime passes over inside a loop",
+     [](Chart& c) {
+       const int a = c.addBlock(kKindCallOut, 100, 200);
+       const int s = scriptBlock(c, "set i1, 0");
+       link(c, 0, 0, a);
+       link(c, a, 0, s);
+       link(c, s, 0, a);
+     },
+     {"错误: 命令1(呼叫外线): 运行时不执行此类命令(模块类型50),直接从出口0继续",
+      "错误: 命令1(呼叫外线): 命令死循环:命令1、2之间循环跳转,没有等待来电者的命令,也没有出口"}},
     {"scripts in a loop with a way out, and through a block that waits",
      [](Chart& c) {
        const int a = scriptBlock(c, "if i1 > 3 goto x\ngotoout back\nx: gotoout out");
