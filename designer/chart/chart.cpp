@@ -18,6 +18,9 @@ template <class... F>
 struct Overload : F... {
   using F::operator()...;
 };
+// Spelled out for compilers without deduction for aggregates (clang 14).
+template <class... F>
+Overload(F...) -> Overload<F...>;
 
 }  // namespace
 

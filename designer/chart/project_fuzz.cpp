@@ -1,10 +1,12 @@
 // Loads arbitrary bytes as a project file and checks what the reader
 // promises: nothing outside the bytes is read, every connection it keeps
 // names blocks and an exit that exist, a loaded chart saves and loads back
-// to the same bytes, and the writer compiles whatever was loaded.
+// to the same bytes, the writer compiles whatever was loaded, and the
+// flow checks name only blocks that exist.
 #include <cstdlib>
 #include <span>
 
+#include "designer/chart/flow_check.h"
 #include "designer/chart/flow_writer.h"
 #include "designer/chart/project_file.h"
 
@@ -31,6 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const chart::CompileOutcome out = chart::compileChart(c);
   require(out.ok == (out.failedBlock < 0));
+  for (const chart::Finding& f : chart::checkFlow(c))
+    require(f.block >= 0 && f.block < c.blockCount() && f.kind == c.block(f.block).kind);
   if (c.blockCount() > 0) {
     // Every edit can be undone back to the loaded bytes.
     c.deleteBlocks({c.blockCount() - 1});
