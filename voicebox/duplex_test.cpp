@@ -7,6 +7,7 @@
 
 #include "echo/signals.h"
 #include "voicebox/alaw.h"
+#include "voicebox/control.h"
 #include "voicebox/test_box.h"
 
 namespace parvane_test {
@@ -188,6 +189,34 @@ TEST_F(DuplexTest, TimerPathTicks) {
   EXPECT_EQ(std::count(played.begin(), played.end(), 0x5A), 256);
   ZT_StopPlay(0);  // stops the timer
   EXPECT_EQ(ZT_Playing_Rcding(0, nullptr, 0, out.data(), 1024, recordCall, 0), -1);
+}
+
+}  // namespace
+}  // namespace parvane_test
+
+namespace parvane_test {
+namespace {
+
+TEST_F(DuplexTest, EchoSetThroughTheControlCommand) {
+  open();
+  bool ok = false;
+  runControlCommand("echo 0 50 1", ok);  // half of the playback, 8 samples later
+  ASSERT_TRUE(ok);
+  runControlCommand("echo 0 101", ok);
+  EXPECT_FALSE(ok);
+  const uint8_t loud = alawEncode13(2000);
+  Bytes tone(800, loud), rec(400);
+  ASSERT_EQ(ZT_StartPlay(0, reinterpret_cast<const char*>(tone.data()), 800), 0);
+  ASSERT_EQ(ZT_StartRecord(0, reinterpret_cast<char*>(rec.data()), 400), 0);
+  box().advanceMs(50);
+  ASSERT_EQ(ZT_RecordRest(0), 0);
+  const uint8_t quiet = alawEncodeClamped(alawDecode(0xD5) + alawDecode(0xD5) / 2);
+  const uint8_t echoed = alawEncodeClamped(alawDecode(0xD5) + alawDecode(loud) / 2);
+  EXPECT_EQ(rec[0], quiet);
+  EXPECT_EQ(rec[7], quiet);
+  EXPECT_EQ(rec[8], echoed);
+  EXPECT_EQ(rec[399], echoed);
+  ZT_StopPlay(0);
 }
 
 }  // namespace
