@@ -310,7 +310,8 @@ int VirtualBox::serveLocked(int code, uint8_t* b) {
       c->playing = size > 0;
       c->playSize = static_cast<size_t>(size);
       c->playQueue.clear();
-      c->playedSinceStart = 0;
+      // A stopped playback keeps its position for a last progress report.
+      if (size > 0) c->playedSinceStart = 0;
       // Data given with the start (inserted data) is queued at once, into a
       // driver buffer of at least the usual size.
       if (buf && size > 0) {

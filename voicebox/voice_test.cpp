@@ -449,6 +449,38 @@ TEST_F(VoiceTest, SentenceGoesOnWithThePoller) {
   EXPECT_EQ(played[2399], 4);
 }
 
+TEST_F(VoiceTest, PollerReportsMemoryPlayback) {
+  open();
+  Bytes data = pattern(3000);
+  ASSERT_EQ(ZT_StartPlay(0, reinterpret_cast<const char*>(data.data()), 3000), 0);
+  std::vector<int> got;
+  for (int i = 0; i < 10; ++i) {
+    box().advanceMs(200);
+    voiceStep(0);
+    for (int c : codes(drain(0)))
+      got.push_back(c);
+  }
+  EXPECT_EQ(got, (std::vector<int>{ZT_EV_PLAY_PROGRESS, ZT_EV_PLAY_PROGRESS, ZT_EV_PLAY_DONE}));
+  EXPECT_EQ(box().takePlayed(0), data);
+}
+
+TEST_F(VoiceTest, DeviceThatStopsAnsweringEndsTheOperation) {
+  open();
+  writeFile(path("a.voc"), pattern(20000));
+  const int before = openFiles();
+  ASSERT_EQ(ZT_StartPlayFile(0, path("a.voc").c_str(), 0, 0), 20000);
+  ASSERT_EQ(ZT_StartRecordFile(0, path("r.voc").c_str(), 0, 20000), 0);
+  box().advanceMs(100);
+  box().setAnswering(false);
+  EXPECT_EQ(ZT_PlayFileRest(0), -1);
+  EXPECT_EQ(ZT_RecordFileRest(0), 0);
+  EXPECT_EQ(lib().ch[0].recordResult.load(), -1);  // the poller reports event 17
+  EXPECT_EQ(openFiles(), before) << "both files closed";
+  box().setAnswering(true);
+  // The channel is free again.
+  EXPECT_EQ(ZT_StartPlayFile(0, path("a.voc").c_str(), 0, 100), 100);
+}
+
 TEST_F(VoiceTest, ConversationRecordingAveragesBothChannels) {
   open();
   const uint8_t a = alawEncode13(1000), b = alawEncode13(-200);
