@@ -579,36 +579,31 @@ int startRecordFile(int channel, const char* name, int64_t offset, int64_t lengt
   RecordState& r = voiceChannel(channel).record;
   if (r.op != kOpNone) return voiceFail(kErrRecording);
   if (!name) return voiceFail(kErrFile);
+  // A file this start creates goes again when the start fails.
+  const bool existed = ::access(name, F_OK) == 0;
   int flags = O_RDWR | O_CREAT | O_CLOEXEC | (wave ? O_TRUNC : 0);
   int fd = ::open(name, flags, 0644);
   if (fd < 0) return voiceFail(kErrFile);
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
+  auto failWith = [&](int code) {
     ::close(fd);
-    return voiceFail(kErrFile);
-  }
+    if (!existed) ::unlink(name);
+    return code < 0 ? -1 : voiceFail(code);
+  };
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return failWith(kErrFile);
   int64_t size = st.st_size;
   if (wave) {
     uint8_t h[kWaveHeaderBytes];
     waveHeader(h, 0);
-    if (!writeFull(fd, h, sizeof h)) {
-      ::close(fd);
-      ::unlink(name);
-      return voiceFail(kErrFile);
-    }
+    if (!writeFull(fd, h, sizeof h)) return failWith(kErrFile);
   } else if (::lseek(fd, static_cast<off_t>(std::min(offset, size)), SEEK_SET) < 0) {
-    ::close(fd);
-    return voiceFail(kErrFile);
+    return failWith(kErrFile);
   }
   resetCanceller(channel);
-  r.fd = fd;
   r.wave = wave;
   r.waveData = 0;
-  if (recordStartDeviceLocked(channel, r) != 0) {
-    ::close(fd);
-    r.fd = -1;
-    return -1;
-  }
+  if (recordStartDeviceLocked(channel, r) != 0) return failWith(-1);
+  r.fd = fd;
   r.op = kOpFileRecord;
   r.buffer = nullptr;
   r.total = r.remaining = length;

@@ -481,6 +481,22 @@ TEST_F(VoiceTest, DeviceThatStopsAnsweringEndsTheOperation) {
   EXPECT_EQ(ZT_StartPlayFile(0, path("a.voc").c_str(), 0, 100), 100);
 }
 
+TEST_F(VoiceTest, FailedRecordingStartRemovesTheFileItMade) {
+  open();
+  writeFile(path("old.voc"), Bytes(10, 'A'));
+  const int before = openFiles();
+  box().setDeviceFailure(kReqRecord, 5);
+  EXPECT_EQ(ZT_StartRecordFile(0, path("new.voc").c_str(), 0, 100), -1);
+  EXPECT_EQ(ZT_StartRecordWaveFile(0, path("new.wav").c_str()), -1);
+  EXPECT_EQ(ZT_StartRecordFile(0, path("old.voc").c_str(), 0, 100), -1);
+  EXPECT_EQ(::access(path("new.voc").c_str(), F_OK), -1);
+  EXPECT_EQ(::access(path("new.wav").c_str(), F_OK), -1);
+  EXPECT_EQ(readFile(path("old.voc")), Bytes(10, 'A'));  // kept as it was
+  EXPECT_EQ(openFiles(), before);
+  box().setDeviceFailure(-1, 0);
+  EXPECT_EQ(ZT_StartRecordFile(0, path("old.voc").c_str(), 0, 100), 10);
+}
+
 TEST_F(VoiceTest, ConversationRecordingAveragesBothChannels) {
   open();
   const uint8_t a = alawEncode13(1000), b = alawEncode13(-200);
