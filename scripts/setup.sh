@@ -20,6 +20,8 @@ packages=(
   python3 sqlite3
   # FSK decoder that checks the voice box's FSK file writer
   minimodem
+  # soxi checks the voice box's wave files; sox makes wave files for its tests
+  sox
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

@@ -33,6 +33,8 @@ const char* const kControlHelp =
     "  tone CH dial|busy|noanswer|answer|none  the tone the box hears on a line\n"
     "  feed CH FILE                         voice (8000 Hz A-law bytes) heard on a channel\n"
     "  played CH FILE                       write the voice played on a channel to FILE\n"
+    "  echo CH PERCENT [DELAY_MS]           the line returns PERCENT of what the channel\n"
+    "                                       plays, DELAY_MS (0..100) later; 0 for no echo\n"
     "  dialled CH                           the digits dialled on a channel\n"
     "  fsksent CH                           the FSK bytes sent on a channel, in hex\n"
     "  advance MS                           move device time on by hand\n"
@@ -142,6 +144,18 @@ std::string runControlCommand(const std::string& line, bool& ok) {
     std::vector<uint8_t> data{std::istreambuf_iterator<char>(f), {}};
     box.feedVoice(ch, data.data(), data.size());
     return done(true, std::to_string(data.size()) + " bytes");
+  }
+  if (cmd == "echo") {
+    if (auto e = needChannel(2, 3); !e.empty()) return error(e);
+    int percent = 0, delay = 0;
+    if (!parseInt(w[2], 0, 100, percent)) return error("PERCENT is 0..100");
+    if (w.size() > 3 && !parseInt(w[3], 0, 100, delay)) return error("DELAY_MS is 0..100");
+    std::vector<double> taps;
+    if (percent > 0) {
+      taps.assign(static_cast<size_t>(delay) * 8 + 1, 0.0);
+      taps.back() = percent / 100.0;
+    }
+    return check(box.setEchoPath(ch, std::move(taps)), "failed");
   }
   if (cmd == "played") {
     if (auto e = needChannel(2, 2); !e.empty()) return error(e);

@@ -309,6 +309,7 @@ void timerMain() {
     if (l.timerCv.wait_until(lock, next, [&] { return l.timerStop; })) break;
     lock.unlock();
     ++l.timerTicks;
+    l.timerEvent.set();
     if (auto cb = l.timerCallback.load()) cb(3, 0);
     int fd = l.timerEventFd.load();
     if (fd >= 0) {
@@ -317,20 +318,6 @@ void timerMain() {
     }
     lock.lock();
   }
-}
-
-bool startTimer() {
-  Library& l = lib();
-  std::lock_guard lock(l.timerMutex);
-  if (l.timerRunning) return true;
-  l.timerStop = false;
-  try {
-    l.timer = std::thread(timerMain);
-  } catch (...) {
-    return false;
-  }
-  l.timerRunning = true;
-  return true;
 }
 
 void createWakeEvents() {
@@ -346,6 +333,26 @@ void closeNamedSem() {
 }
 
 }  // namespace
+
+bool startTimer() {
+  Library& l = lib();
+  std::lock_guard lock(l.timerMutex);
+  if (l.timerRunning) return true;
+  l.timerStop = false;
+  try {
+    l.timer = std::thread(timerMain);
+  } catch (...) {
+    return false;
+  }
+  l.timerRunning = true;
+  return true;
+}
+
+bool timerRunning() {
+  Library& l = lib();
+  std::lock_guard lock(l.timerMutex);
+  return l.timerRunning;
+}
 
 void stopTimer() {
   Library& l = lib();
@@ -375,6 +382,7 @@ void resetLibrary() {
   stopPoller();
   stopTimer();
   stopCallerIdSender();
+  resetVoice();
   VBox_StopControl();
   closeNamedSem();
   l.open = false;
@@ -477,6 +485,7 @@ extern "C" int ZT_InitializeEx(int usePoller) {
     }
   }
   l.bufferLockOpen = true;
+  l.hooks = voiceHooks();
 
   RequestBlock b = makeBlock();
   int rc = request(kReqInit, b);

@@ -197,6 +197,8 @@ struct Library {
   std::atomic<int> timerEventFd{-1};
   std::atomic<void (*)(int, int)> timerCallback{nullptr};
   std::atomic<uint64_t> timerTicks{0};
+  // Set on every tick; the timer path's tick (ZT_Playing_Rcding) waits for it.
+  AutoResetEvent timerEvent;
 
   // Busy tones registered with ZT_SetSignalParam.
   std::mutex busyMutex;
@@ -233,8 +235,16 @@ void pollerPass();
 
 bool isBusyTone(int signal);
 
-// Stops the periodic timer of the timer path (the stop of playback uses it).
+// Starts the periodic timer of the timer path unless it runs (false when
+// its thread cannot be made), and stops it (the stop of playback uses it).
+bool startTimer();
 void stopTimer();
+bool timerRunning();
+
+// The voice code's continuations for the poller, and the end of every voice
+// operation (files closed, buffers freed) when the library is reset.
+VoiceHooks voiceHooks();
+void resetVoice();
 
 // Ends the caller-ID sender thread of ZT_SendCID_Ring, if one runs.
 void stopCallerIdSender();

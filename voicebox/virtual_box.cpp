@@ -1,10 +1,12 @@
 #include "voicebox/virtual_box.h"
 
+#include "voicebox/alaw.h"
 #include "voicebox/library.h"
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <sstream>
@@ -26,6 +28,7 @@ constexpr int32_t kDevUnknownRequest = 1;
 // Played voice kept for reading back; the oldest goes first beyond this.
 constexpr size_t kPlayedLogMax = 16u << 20;
 constexpr size_t kDtmfMax = 1024;
+constexpr size_t kDriverBuffer = 8192;
 
 }  // namespace
 
@@ -123,32 +126,41 @@ void VirtualBox::advanceToLocked(int64_t us) {
   nowUs_ = us;
   if (samples == 0) return;
   for (auto& c : ch_) {
-    if (c.playing) {
-      size_t n = std::min<uint64_t>(samples, c.playQueue.size());
-      c.playedLog.insert(c.playedLog.end(), c.playQueue.begin(), c.playQueue.begin() + n);
-      c.playQueue.erase(c.playQueue.begin(), c.playQueue.begin() + n);
-      c.playedSinceStart += n;
-      if (c.playedLog.size() > kPlayedLogMax)
-        c.playedLog.erase(c.playedLog.begin(),
-                          c.playedLog.begin() + (c.playedLog.size() - kPlayedLogMax));
-    }
-    if (c.recording) {
-      for (uint64_t i = 0; i < samples; ++i) {
-        uint8_t b = kAlawSilence;
-        if (!c.captured.empty()) {
-          b = c.captured.front();
-          c.captured.pop_front();
-        }
-        if (c.recorded.size() < c.recordSize)
-          c.recorded.push_back(b);
-        else
-          ++c.recordOverrun;
+    const bool echo = !c.echoTaps.empty();
+    for (uint64_t i = 0; i < samples; ++i) {
+      uint8_t played = kAlawSilence;
+      if (c.playing && !c.playQueue.empty()) {
+        played = c.playQueue.front();
+        c.playQueue.pop_front();
+        c.playedLog.push_back(played);
+        ++c.playedSinceStart;
       }
-    } else {
-      // Voice fed while nobody records is heard by nobody.
-      size_t n = std::min<uint64_t>(samples, c.captured.size());
-      c.captured.erase(c.captured.begin(), c.captured.begin() + n);
+      uint8_t heard = kAlawSilence;
+      if (!c.captured.empty()) {
+        heard = c.captured.front();
+        c.captured.pop_front();
+      }
+      if (echo) {
+        c.echoPos = (c.echoPos + 1) % c.echoHistory.size();
+        c.echoHistory[c.echoPos] = alawDecode(played);
+        double v = alawDecode(heard);
+        const size_t n = c.echoHistory.size();
+        for (size_t k = 0; k < c.echoTaps.size(); ++k)
+          v += c.echoTaps[k] * c.echoHistory[(c.echoPos + n - k) % n];
+        heard = alawEncodeClamped(static_cast<int>(std::lround(v)));
+      }
+      // Voice heard while nobody records is heard by nobody.
+      if (!c.recording) continue;
+      if (c.recorded.size() < c.recordSize) {
+        c.recorded.push_back(heard);
+        c.recordedPlayed.push_back(played);
+      } else {
+        ++c.recordOverrun;
+      }
     }
+    if (c.playedLog.size() > kPlayedLogMax)
+      c.playedLog.erase(c.playedLog.begin(),
+                        c.playedLog.begin() + (c.playedLog.size() - kPlayedLogMax));
   }
 }
 
@@ -285,6 +297,7 @@ int VirtualBox::serveLocked(int code, uint8_t* b) {
       c->recording = size > 0;
       c->recordSize = static_cast<size_t>(size);
       c->recorded.clear();
+      c->recordedPlayed.clear();
       c->recordOverrun = 0;
       putInt(b, kW2, size);
       return reply(0);
@@ -297,7 +310,16 @@ int VirtualBox::serveLocked(int code, uint8_t* b) {
       c->playing = size > 0;
       c->playSize = static_cast<size_t>(size);
       c->playQueue.clear();
-      c->playedSinceStart = 0;
+      // A stopped playback keeps its position for a last progress report.
+      if (size > 0) c->playedSinceStart = 0;
+      // Data given with the start (inserted data) is queued at once, into a
+      // driver buffer of at least the usual size.
+      if (buf && size > 0) {
+        c->playSize = std::max<size_t>(c->playSize, kDriverBuffer);
+        size_t n = std::min<size_t>(static_cast<size_t>(size), kDriverBuffer);
+        c->playQueue.insert(c->playQueue.end(), buf, buf + n);
+        size = static_cast<int>(n);
+      }
       putInt(b, kW2, size);
       return reply(0);
     }
@@ -313,8 +335,7 @@ int VirtualBox::serveLocked(int code, uint8_t* b) {
       putInt(b, kW2, static_cast<int32_t>(n));
       return reply(0);
     }
-    case kReqReadRecorded:
-    case kReqReadRecordedDuplex: {
+    case kReqReadRecorded: {
       Channel* c = channelOf(kW1);
       if (!c) return fail(kDevBadChannel);
       int want = getInt(b, kW2);
@@ -322,14 +343,35 @@ int VirtualBox::serveLocked(int code, uint8_t* b) {
       size_t n = std::min<size_t>(c->recorded.size(), static_cast<size_t>(want));
       std::copy(c->recorded.begin(), c->recorded.begin() + n, buf);
       c->recorded.erase(c->recorded.begin(), c->recorded.begin() + n);
+      c->recordedPlayed.erase(c->recordedPlayed.begin(), c->recordedPlayed.begin() + n);
       putInt(b, kW2, static_cast<int32_t>(n));
+      return reply(0);
+    }
+    case kReqReadRecordedDuplex: {
+      // Whole 256-byte blocks: 128 recorded bytes, then the 128 bytes played
+      // while they were recorded.
+      Channel* c = channelOf(kW1);
+      if (!c) return fail(kDevBadChannel);
+      int want = getInt(b, kW2);
+      if (want < 0 || (want > 0 && !buf)) return fail(kDevBadParameter);
+      size_t blocks = std::min<size_t>(c->recorded.size() / 128, static_cast<size_t>(want) / 256);
+      for (size_t k = 0; k < blocks; ++k) {
+        std::copy(c->recorded.begin(), c->recorded.begin() + 128, buf + 256 * k);
+        std::copy(c->recordedPlayed.begin(), c->recordedPlayed.begin() + 128, buf + 256 * k + 128);
+        c->recorded.erase(c->recorded.begin(), c->recorded.begin() + 128);
+        c->recordedPlayed.erase(c->recordedPlayed.begin(), c->recordedPlayed.begin() + 128);
+      }
+      putInt(b, kW2, static_cast<int32_t>(256 * blocks));
       return reply(0);
     }
     case kReqBufferFill: {
       Channel* c = channelOf(kW1);
       if (!c) return fail(kDevBadChannel);
+      // w2: recorded bytes ready; w0: room for playback data.
       putInt(b, kW2, static_cast<int32_t>(c->recorded.size()));
-      return reply(static_cast<int32_t>(c->playQueue.size()));
+      size_t room =
+          c->playing && c->playSize > c->playQueue.size() ? c->playSize - c->playQueue.size() : 0;
+      return reply(static_cast<int32_t>(room));
     }
     case kReqDial: {
       Channel* c = channelOf(kW1);
@@ -667,6 +709,17 @@ bool VirtualBox::tone(int ch, Tone t) {
   } else {
     c.tone = t;
   }
+  return true;
+}
+
+bool VirtualBox::setEchoPath(int ch, std::vector<double> taps) {
+  if (ch < 0 || ch >= kVirtualChannels || taps.size() > 4096) return false;
+  std::lock_guard lock(m_);
+  syncLocked();
+  Channel& c = ch_[ch];
+  c.echoHistory.assign(std::max<size_t>(taps.size(), 1), 0);
+  c.echoPos = 0;
+  c.echoTaps = std::move(taps);
   return true;
 }
 

@@ -57,6 +57,10 @@ class VirtualBox {
   bool keys(int ch, const std::string& digits);
   bool tone(int ch, Tone t);
   bool feedVoice(int ch, const uint8_t* data, size_t length);
+  // The line's echo: what the channel plays comes back into what it
+  // captures through these taps (16-bit linear, tap 0 is the same sample).
+  // Empty: no echo.
+  bool setEchoPath(int ch, std::vector<double> taps);
 
   // What the box sent: voice played, digits dialled, FSK data sent (each
   // read once).
@@ -114,6 +118,12 @@ class VirtualBox {
     bool recording = false;
     size_t recordSize = 0;
     std::deque<uint8_t> recorded, captured;
+    // For each recorded byte, the byte played in the same sample time: the
+    // full-duplex read hands both over.
+    std::deque<uint8_t> recordedPlayed;
+    std::vector<double> echoTaps;
+    std::vector<int> echoHistory;  // played samples, 16-bit, newest at echoPos
+    size_t echoPos = 0;
     uint64_t recordOverrun = 0;
     // Switching and settings.
     int connectedTo = -1;

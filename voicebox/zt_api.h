@@ -150,6 +150,68 @@ ZT_API int ZT_StopSendFskData(int channel);
 ZT_API int ZT_SendCID_Ring(int channel, int mode, const char* number);
 ZT_API int ZT_Buf2FSKFile(const char* data, int length, const char* fileName);
 
+/* Voice playback and recording. Voice is 8000 Hz A-law, one byte a sample.
+ * A failed start returns -1 with the cause in ZT_GetLastError: 3 blocked by
+ * the other operation kind, 5 bad length or offset, 7 no memory, 8 nothing to
+ * play after the offset, 9 already recording, 10 file cannot be opened or
+ * created, 11 already playing; the wave check gives -2..-8 directly. */
+ZT_API int ZT_StartPlay(int channel, const char* data, int length);
+ZT_API int ZT_PlayRest(int channel);
+ZT_API int ZT_StopPlay(int channel);
+ZT_API int ZT_StartRecord(int channel, char* buffer, int length);
+ZT_API int ZT_StartRecord2(int channel, char* buffer, int length);
+ZT_API int ZT_RecordRest(int channel);
+ZT_API int ZT_StopRecord(int channel);
+
+ZT_API int ZT_StartPlayFile(int channel, const char* name, int offset, int length);
+ZT_API int ZT_PlayFileRest(int channel);
+ZT_API int ZT_StopPlayFile(int channel);
+ZT_API int ZT_StartRecordFile(int channel, const char* name, int offset, int length);
+ZT_API int ZT_RecordFileRest(int channel);
+ZT_API int ZT_StopRecordFile(int channel);
+ZT_API int ZT_StartRecordWaveFile(int channel, const char* name);
+ZT_API int ZT_RecordWaveFileRest(int channel);
+ZT_API int ZT_StopRecordWaveFile(int channel);
+ZT_API int ZT_StartPlayWaveFile(int channel, const char* name);
+ZT_API int ZT_PlayWaveFileRest(int channel);
+ZT_API int ZT_StopPlayWaveFile(int channel);
+
+/* Sentences: strings of voice indexes 2..254 (1 is skipped, 0 ends). */
+ZT_API int ZT_SetVoicei(int index, const char* fileName);
+/* Writes the index string of a number (at most 64 bytes with its zero);
+ * returns its length. */
+ZT_API int ZT_MakeSentence(double value, char* sentence);
+ZT_API int ZT_PlaySentence(int channel, const char* sentence);
+ZT_API int ZT_PlaySentenceRest(int channel);
+ZT_API int ZT_StopPlaySentence(int channel);
+
+/* Full duplex: recording with the echo of the channel's own playback
+ * cancelled (channel 1 through Dampa_1, channel 0 through Dampa_0). */
+ZT_API int ZT_StartRecord_D(int channel, char* buffer, int length);
+ZT_API int ZT_RecordRest_D(int channel);
+ZT_API int ZT_StopRecord_D(int channel);
+ZT_API int ZT_StartRecordFile_D(int channel, const char* name, int offset, int length);
+ZT_API int ZT_RecordFileRest_D(int channel);
+ZT_API int ZT_StopRecordFile_D(int channel);
+ZT_API int ZT_PlayPut_D(int channel, const char* data, int length);
+/* One full-duplex tick; out must hold 16384 bytes. Returns the bytes written. */
+ZT_API int ZT_RecordRest_DD(int channel, char* out);
+/* One tick of the timer path (ZT_SetRPCallorEvent starts the timer): mode 1
+ * plays, 0 records, any other both. */
+ZT_API int ZT_Playing_Rcding(int channel, const char* data, int length, char* out, int outSize,
+                             void (*callback)(int, int), int mode);
+ZT_API int ZT_Insert_Data(int channel, const char* data, int length);
+ZT_API int ZT_NotInsertData(int channel);
+
+/* Conversation recording: two channels mixed into one file. */
+ZT_API int ZT_DStartRecordFile(int channel, int second, const char* name);
+ZT_API int ZT_DRecordFileRest(int channel);
+ZT_API int ZT_DStopRecordFile(int channel);
+
+/* Mixes count voice buffers of length bytes (at most 2048) into out; returns
+ * out, or a null pointer for no result. */
+ZT_API char* ZT_MixVoice(char** buffers, int count, char* out, int length);
+
 #ifdef __cplusplus
 }
 #endif
