@@ -3,6 +3,7 @@
 // and the fixed pass rate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -156,6 +157,36 @@ TEST_F(InboxTest, ReloadThatFailsIsTriedAgain) {
   EXPECT_EQ(usage(0)->version[usage(0)->current], 1);  // the old version serves on
   // Nothing changed on disk, but the failed slot is loaded again.
   EXPECT_EQ(reloader.reload(cfg).loaded, 1);
+}
+
+// Manual line control from the windows: only outer lines, and the number is
+// dialled a second after the line went off-hook, without holding a pass.
+TEST_F(InboxTest, LineControlDialsASecondAfterOffHook) {
+  fake_.setType(3, CHAN_TYPE_INNER);
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  fake_.clearCalls();
+  rt_.post(LineControl{3, LineControl::kOffHook});  // an inner line: refused
+  rt_.post(LineControl{2, LineControl::kOffHook});
+  rt_.post(LineControl{1, LineControl::kDial, "8001"});
+  rt_.scanPass();
+  EXPECT_FALSE(fake_.called("CTISetOutOffHook(3)"));
+  EXPECT_TRUE(fake_.called("CTISetOutOffHook(2)"));
+  EXPECT_TRUE(fake_.called("CTISetOutOffHook(1)"));
+  EXPECT_EQ(rt_.snapshot()->channels[2].icon, 1);
+  EXPECT_EQ(rt_.snapshot()->channels[2].status, 1);
+  clock_.advance(950);
+  rt_.scanPass();
+  for (const auto& c : fake_.calls())
+    EXPECT_EQ(c.rfind("CTICallOut", 0), std::string::npos) << c;
+  clock_.advance(100);
+  rt_.scanPass();
+  auto calls = fake_.calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& c) { return c.rfind("CTICallOut(1", 0) == 0; }),
+            1);
+  rt_.post(LineControl{2, LineControl::kHangUp});
+  rt_.scanPass();
+  EXPECT_TRUE(fake_.called("CTISetOutHook(2)"));
 }
 
 // Passes start on a fixed 50 ms grid: a slow pass is told once, and the

@@ -22,6 +22,7 @@ namespace {
 constexpr int kStatusIdle = 0;
 constexpr int kIconIdle = 0, kIconOffHook = 1;
 constexpr uint32_t kHangupDelayMs = 1500;
+constexpr uint32_t kDialDelayMs = 1000;  // off-hook to dialling, manual line control
 constexpr int kScanPeriodMs = 50;
 
 // The runtime as the script interpreter sees it.
@@ -376,9 +377,22 @@ void Runtime::apply(LineControl& c) {
       cti_.CTISetOutHook(c.channel);
       break;
     case LineControl::kDial:
+      // The line needs a second off-hook before it takes digits; the pass
+      // must not wait, so the number goes out from a later pass.
       cti_.CTISetOutOffHook(c.channel);
-      cti_.CTICallOut(c.channel, c.number.c_str());
+      pendingDials_.push_back({c.channel, std::move(c.number), clock_.ticks()});
       break;
+  }
+}
+
+void Runtime::dialPending() {
+  for (auto it = pendingDials_.begin(); it != pendingDials_.end();) {
+    if (platform::tickDiff(it->since, clock_.ticks()) < kDialDelayMs) {
+      ++it;
+      continue;
+    }
+    cti_.CTICallOut(it->channel, it->number.c_str());
+    it = pendingDials_.erase(it);
   }
 }
 
@@ -456,6 +470,7 @@ void Runtime::runScript(int c) {
 void Runtime::scanPass() {
   assertOwner();
   drainInbox();
+  if (!pendingDials_.empty()) dialPending();
   ++passes_;
   const auto& steps = kindSteps();
   RuntimeCalls calls(*this);

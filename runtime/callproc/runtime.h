@@ -205,6 +205,14 @@ class Runtime {
   std::unique_ptr<DbWorker> dbWorker_;  // after the database: stopped before it
   std::array<std::string, kMaxChannels> preparedSql_;
 
+  // Manual dialling waits a second after off-hook.
+  struct PendingDial {
+    int channel;
+    std::string number;
+    uint32_t since;
+  };
+  std::vector<PendingDial> pendingDials_;
+  void dialPending();
   std::array<std::string, kMaxChannels> pendingCaller_;
   std::array<bool, kMaxChannels> hasPendingCaller_{};
   std::array<int, kMaxChannels> icon_{};
