@@ -17,6 +17,9 @@ packages=(
   python3 sqlite3
   # FSK decoder that checks the voice box's FSK file writer
   minimodem
+  # the runtime's window: Qt Widgets, Qt Multimedia (voice mail heard on the
+  # computer), a CJK font for the captions, and a virtual display
+  qt6-base-dev qt6-multimedia-dev fonts-wqy-microhei xvfb xauth
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

@@ -74,8 +74,14 @@ struct LineControl {
   std::string number;  // kDial
 };
 
-using Command =
-    std::variant<KeyCallEvent, LoadFlow, FreeSlot, ReplaceTriggers, SystemSettings, LineControl>;
+// The numbers of the channels from 0 ([Out<n>] lineno, UTF-8), stored as
+// line or extension numbers by each channel's type.
+struct ChannelNumbers {
+  std::vector<std::string> numbers;
+};
+
+using Command = std::variant<KeyCallEvent, LoadFlow, FreeSlot, ReplaceTriggers, SystemSettings,
+                             LineControl, ChannelNumbers>;
 
 // One channel as the last pass left it.
 struct ChannelSnapshot {
@@ -87,6 +93,8 @@ struct ChannelSnapshot {
   int icon = 0;        // 0 idle, 1 off-hook
   int status = 0;      // index into kStatusTexts
   std::string caller;  // UTF-8
+  int type = 0;        // CTIGetChannelType: 1 outer line, 2 inner line
+  std::string number;  // UTF-8: line number, or extension number of an inner line
 };
 
 // One configured flow slot: what the flow settings list shows.

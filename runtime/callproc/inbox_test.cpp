@@ -89,6 +89,24 @@ TEST_F(InboxTest, SnapshotShowsChannelsAndFlowUsage) {
   EXPECT_EQ(s->flows[0].use[s->flows[0].current], 1);
 }
 
+// The channel settings take effect at once: the next call on a renumbered
+// line is matched by its new number.
+TEST_F(InboxTest, ChannelNumbersTakeEffectAtOnce) {
+  ASSERT_EQ(startWith({{3, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8001", 3}}),
+            StartResult::kRunning);
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[2].number, "8888");
+  EXPECT_EQ(rt_.snapshot()->channels[2].type, 1);
+  rt_.post(ChannelNumbers{{"7000", "7001", "8001"}});
+  passes(1);
+  auto s = rt_.snapshot();
+  EXPECT_EQ(s->channels[0].number, "7000");
+  EXPECT_EQ(s->channels[2].number, "8001");
+  EXPECT_EQ(s->channels[3].number, "8888");  // not given: unchanged
+  call(2);
+  EXPECT_EQ(rt_.snapshot()->channels[2].slot, 3);
+}
+
 // A slot reloaded while a call runs on it: the call ends on its version, the
 // next call gets the new one, and the use counts come back to 0.
 TEST_F(InboxTest, ReloadBesideARunningCall) {

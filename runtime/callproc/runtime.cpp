@@ -157,20 +157,8 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
   }
   cti_.SetChanDataMem(chans_.recordTable());
 
-  for (int c = 0; c < channelCount_; ++c) {
-    std::string number = platform::utf8ToGbk(lineNumberOf(ini, c));
-    int type = cti_.CTIGetChannelType(c);
-    // Simulated lines are all dialled like outer lines, except those the
-    // simulator makes extensions: their numbers are extension numbers.
-    if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
-      chans_.record(c).setLineNumber(number);
-      continue;
-    }
-    if (type == CHAN_TYPE_OUTER)
-      chans_.record(c).setLineNumber(number);
-    else if (type == CHAN_TYPE_INNER)
-      chans_.record(c).setExtension(number);
-  }
+  for (int c = 0; c < channelCount_; ++c)
+    setChannelNumber(c, platform::utf8ToGbk(lineNumberOf(ini, c)));
 
   if (stopRequested_) return StartResult::kStopped;
   dbWorker_.reset();
@@ -267,6 +255,26 @@ void Runtime::post(Command command) {
 std::shared_ptr<const RuntimeSnapshot> Runtime::snapshot() const {
   std::lock_guard lock(snapshotMu_);
   return snapshot_;
+}
+
+void Runtime::setChannelNumber(int c, const std::string& number) {
+  const int type = cti_.CTIGetChannelType(c);
+  // Simulated lines are all dialled like outer lines, except those the
+  // simulator makes extensions: their numbers are extension numbers.
+  if (callintype_ == 0 && type != CHAN_TYPE_INNER) {
+    chans_.record(c).setLineNumber(number);
+    return;
+  }
+  if (type == CHAN_TYPE_OUTER)
+    chans_.record(c).setLineNumber(number);
+  else if (type == CHAN_TYPE_INNER)
+    chans_.record(c).setExtension(number);
+}
+
+void Runtime::apply(ChannelNumbers& c) {
+  const int n = std::min<int>(static_cast<int>(c.numbers.size()), channelCount_);
+  for (int ch = 0; ch < n; ++ch)
+    setChannelNumber(ch, platform::utf8ToGbk(c.numbers[static_cast<size_t>(ch)]));
 }
 
 void Runtime::drainInbox() {
@@ -384,6 +392,9 @@ void Runtime::publish() {
     ch.icon = icon_[c];
     ch.status = status_[c];
     ch.caller = platform::gbkToUtf8(rec.callerNumber());
+    ch.type = cti_.CTIGetChannelType(c);
+    ch.number =
+        platform::gbkToUtf8(ch.type == CHAN_TYPE_INNER ? rec.extension() : rec.lineNumber());
   }
   snap->flows.reserve(flowSlots_.size());
   for (int slot : flowSlots_) {

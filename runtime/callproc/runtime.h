@@ -162,6 +162,10 @@ class Runtime {
   void apply(ReplaceTriggers& c);
   void apply(SystemSettings& c);
   void apply(LineControl& c);
+  void apply(ChannelNumbers& c);
+  // Channel c's configured number (GBK): the line number of an outer line
+  // or a simulated line, the extension number of an inner line.
+  void setChannelNumber(int c, const std::string& number);
   // Fills a bank of the slot with a parsed flow by the two-bank rule.
   int installFlow(int slot, interp::ParsedFlow& flow, const std::string& path,
                   const std::string& vocDir);
