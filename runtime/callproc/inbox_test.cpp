@@ -107,6 +107,32 @@ TEST_F(InboxTest, ChannelNumbersTakeEffectAtOnce) {
   EXPECT_EQ(rt_.snapshot()->channels[2].slot, 3);
 }
 
+// The window plays a file on channel 0 and the snapshot follows it to its
+// end; a stop stops the line's playback.
+TEST_F(InboxTest, WindowPlaybackOnAChannel) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  fake_.clearCalls();
+  rt_.post(WindowPlay{0, "leavmsg/msg1.qx", 1, false});
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 1);
+  fake_.setPlayFinish(0, 0);
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 0);
+  fake_.setPlayFinish(0, 1);
+  rt_.post(WindowPlay{0, "leavmsg/msg1.qx", 1, false});
+  rt_.post(WindowPlay{0, "", 1, true});
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 0);
+  const auto calls = fake_.calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTIPlayFile(0,leavmsg/msg1.qx,1)"), 2);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTIStopPlayFile(0,1)"), 1);
+  fake_.setPlayResult(-1);
+  rt_.post(WindowPlay{0, "none.qx", 1, false});
+  rt_.post(WindowPlay{9, "x.qx", 1, false});  // beyond the channels
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, -1);
+}
+
 // A slot reloaded while a call runs on it: the call ends on its version, the
 // next call gets the new one, and the use counts come back to 0.
 TEST_F(InboxTest, ReloadBesideARunningCall) {

@@ -277,6 +277,22 @@ void Runtime::apply(ChannelNumbers& c) {
     setChannelNumber(ch, platform::utf8ToGbk(c.numbers[static_cast<size_t>(ch)]));
 }
 
+void Runtime::apply(WindowPlay& c) {
+  if (c.channel < 0 || c.channel >= kMaxChannels) return;
+  const size_t ch = static_cast<size_t>(c.channel);
+  if (c.stop) {
+    if (windowPlay_[ch] == 1) cti_.CTIStopPlayFile(c.channel, windowPlayMode_[ch]);
+    windowPlay_[ch] = 0;
+    return;
+  }
+  if (c.channel >= channelCount_) {
+    windowPlay_[ch] = -1;
+    return;
+  }
+  windowPlayMode_[ch] = c.mode;
+  windowPlay_[ch] = cti_.CTIPlayFile(c.channel, c.path.c_str(), c.mode) == -1 ? -1 : 1;
+}
+
 void Runtime::drainInbox() {
   {
     std::lock_guard lock(inboxMu_);
@@ -393,6 +409,10 @@ void Runtime::publish() {
     ch.status = status_[c];
     ch.caller = platform::gbkToUtf8(rec.callerNumber());
     ch.type = cti_.CTIGetChannelType(c);
+    if (windowPlay_[static_cast<size_t>(c)] == 1 &&
+        cti_.CTIGetPlayfinish(c, windowPlayMode_[static_cast<size_t>(c)]) < 1)
+      windowPlay_[static_cast<size_t>(c)] = 0;
+    ch.windowPlay = windowPlay_[static_cast<size_t>(c)];
     ch.number =
         platform::gbkToUtf8(ch.type == CHAN_TYPE_INNER ? rec.extension() : rec.lineNumber());
   }

@@ -163,6 +163,7 @@ class Runtime {
   void apply(SystemSettings& c);
   void apply(LineControl& c);
   void apply(ChannelNumbers& c);
+  void apply(WindowPlay& c);
   // Channel c's configured number (GBK): the line number of an outer line
   // or a simulated line, the extension number of an inner line.
   void setChannelNumber(int c, const std::string& number);
@@ -203,6 +204,8 @@ class Runtime {
 
   std::array<std::string, kMaxChannels> pendingCaller_;
   std::array<bool, kMaxChannels> hasPendingCaller_{};
+  std::array<int, kMaxChannels> windowPlay_{};      // as in ChannelSnapshot::windowPlay
+  std::array<int, kMaxChannels> windowPlayMode_{};  // its CTIPlayFile mode
   std::array<int, kMaxChannels> icon_{};
   std::array<int, kMaxChannels> status_{};
 

@@ -345,7 +345,8 @@ VoiceMailBrowser::VoiceMailBrowser(UiContext& ctx, QWidget* parent) : BrowserBas
 }
 
 VoiceMailBrowser::~VoiceMailBrowser() {
-  if (playing_) audio_->stop();
+  if (playing_ && playMode_ == 0) audio_->stop();
+  if (playing_ && playMode_ == 1) ctx_.rt.post(callproc::WindowPlay{0, {}, 1, true});
   delete ownAudio_;
 }
 
@@ -367,24 +368,26 @@ void VoiceMailBrowser::play() {
   const std::string name = names_[static_cast<size_t>(row)];
   const int mode = playModeFor(name);
   if (mode == 1) {
-    // A telephone-format message is heard on channel 0 of the voice box;
-    // the runtime has no command yet to play a file on a channel for the
-    // window, so this path is not offered.
-    return ctx_.asker->inform(
-        this, title, QStringLiteral("电话留言须在通道0上收听，本版本尚不支持：%1").arg(u(name)));
-  }
-  if (mode != 0)
+    // A telephone-format message is heard on channel 0 of the lines.
+    auto snap = ctx_.rt.snapshot();
+    playPass_ = snap ? snap->pass : 0;
+    ctx_.rt.post(callproc::WindowPlay{0, platform::utf8ToGbk(name), 1, false});
+  } else if (mode == 0) {
+    QFile f(u(platform::openableUtf8Path(name)));
+    if (!f.open(QIODevice::ReadOnly))
+      return ctx_.asker->inform(this, title, QStringLiteral("无法打开留言文件：%1").arg(u(name)));
+    const QByteArray data = f.readAll();
+    std::vector<int16_t> samples;
+    int rate = 8000;
+    std::string error;
+    if (!voiceFileSamples(std::vector<uint8_t>(data.begin(), data.end()), &samples, &rate,
+                          &error) ||
+        !audio_->start(std::move(samples), rate, &error))
+      return ctx_.asker->inform(this, title, u(error) + "：" + u(name));
+  } else {
     return ctx_.asker->inform(this, title, QStringLiteral("无法识别的留言文件：%1").arg(u(name)));
-  QFile f(u(platform::openableUtf8Path(name)));
-  if (!f.open(QIODevice::ReadOnly))
-    return ctx_.asker->inform(this, title, QStringLiteral("无法打开留言文件：%1").arg(u(name)));
-  const QByteArray data = f.readAll();
-  std::vector<int16_t> samples;
-  int rate = 8000;
-  std::string error;
-  if (!voiceFileSamples(std::vector<uint8_t>(data.begin(), data.end()), &samples, &rate, &error) ||
-      !audio_->start(std::move(samples), rate, &error))
-    return ctx_.asker->inform(this, title, u(error) + "：" + u(name));
+  }
+  playMode_ = mode;
   playing_ = true;
   stopPressed_ = false;
   playingId_ = idOf(row);
@@ -394,8 +397,26 @@ void VoiceMailBrowser::play() {
 
 void VoiceMailBrowser::tick() {
   if (!playing_) return;
-  position_->setText(QStringLiteral("%1 秒").arg(audio_->positionMs() / 1000.0, 0, 'f', 1));
-  if (audio_->playing() && !stopPressed_) return;
+  bool going = false;
+  if (playMode_ == 1) {
+    auto snap = ctx_.rt.snapshot();
+    // Until a pass has taken the command, the snapshot says nothing of it.
+    if (!snap || snap->pass <= playPass_ || snap->channels.empty()) return;
+    const int state = snap->channels[0].windowPlay;
+    if (state < 0) {
+      timer_->stop();
+      playing_ = false;
+      close_->setEnabled(true);
+      ctx_.asker->inform(this, QString::fromUtf8(kTitle), QStringLiteral("通道0无法播放该留言"));
+      return;
+    }
+    going = state == 1;
+    position_->setText(going ? QStringLiteral("通道0播放中") : QString());
+  } else {
+    going = audio_->playing();
+    position_->setText(QStringLiteral("%1 秒").arg(audio_->positionMs() / 1000.0, 0, 'f', 1));
+  }
+  if (going && !stopPressed_) return;
   timer_->stop();
   playing_ = false;
   close_->setEnabled(true);
@@ -407,7 +428,10 @@ void VoiceMailBrowser::tick() {
 void VoiceMailBrowser::stop() {
   if (!playing_) return;
   stopPressed_ = true;
-  audio_->stop();
+  if (playMode_ == 1)
+    ctx_.rt.post(callproc::WindowPlay{0, {}, 1, true});
+  else
+    audio_->stop();
 }
 
 void VoiceMailBrowser::deleteSelected() {

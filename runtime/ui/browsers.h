@@ -108,6 +108,8 @@ class VoiceMailBrowser : public BrowserBase {
   AudioOutput* ownAudio_ = nullptr;
   bool stopPressed_ = false;
   bool playing_ = false;
+  int playMode_ = 0;       // 1 on channel 0 of the lines, 0 on the computer
+  uint64_t playPass_ = 0;  // the scan pass before the play command went
   std::string playingId_;
 };
 

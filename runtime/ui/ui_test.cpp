@@ -21,6 +21,7 @@
 #include <deque>
 #include <fstream>
 
+#include "runtime/callproc/db_test_targets.h"
 #include "runtime/callproc/test_support.h"
 #include "runtime/ui/audio.h"
 #include "runtime/ui/browsers.h"
@@ -605,10 +606,35 @@ TEST_F(BrowserTest, VoiceMailFiltersPlayAndHeardMark) {
   b.tick();
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
 
-  b.list()->selectRow(1);  // the telephone-format message
+  // The telephone-format message plays on channel 0 of the lines until the
+  // line says it ended.
+  fake_.clearCalls();
+  b.list()->selectRow(1);
   b.play();
-  EXPECT_NE(asker_.messages.back().find("通道0"), std::string::npos);
+  ASSERT_TRUE(b.playing());
+  b.tick();  // no pass yet: still playing
+  EXPECT_TRUE(b.playing());
+  passes(1);
+  b.tick();
+  EXPECT_TRUE(b.playing());
+  EXPECT_EQ(b.position()->text().toStdString(), "通道0播放中");
+  fake_.setPlayFinish(0, 0);
+  passes(1);
+  b.tick();
   EXPECT_FALSE(b.playing());
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  const auto calls = fake_.calls();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "CTIPlayFile(0,leavmsg/msg2.qx,1)"), calls.end());
+  fake_.setPlayFinish(0, 1);
+  b.play();
+  passes(1);
+  b.stop();
+  passes(1);
+  b.tick();
+  EXPECT_FALSE(b.playing());
+  const auto after = fake_.calls();
+  EXPECT_NE(std::find(after.begin(), after.end(), "CTIStopPlayFile(0,1)"), after.end());
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
 
   b.list()->selectRow(2);
   b.deleteSelected();
@@ -627,6 +653,62 @@ TEST_F(BrowserTest, VoiceMailFiltersPlayAndHeardMark) {
   EXPECT_EQ(asker_.messages.back(), "没有可播放的留言");
   b.deleteSelected();
   EXPECT_EQ(asker_.messages.back(), "没有可删除的记录");
+}
+
+// The same browsers on PostgreSQL, whose times are timestamps: the time
+// range is bound in the server's own form.
+TEST_F(UiTest, BrowsersOnPostgreSql) {
+  callproc::DbSettings pg;
+  for (const auto& t : callproc::testing::targets())
+    if (t.settings.type == 3) {
+      if (!t.skip.empty()) GTEST_SKIP() << t.skip;
+      pg = t.settings;
+    }
+  if (pg.type != 3) GTEST_SKIP() << "no PostgreSQL target";
+  start();
+  ctx_.db = pg;
+  callproc::Database db;
+  std::string error;
+  ASSERT_TRUE(db.open(pg, &error)) << error;
+  callproc::DbError err;
+  db.execute("drop table if exists T_CallRecord", &err);
+  db.execute("drop table if exists T_LeaveWord", &err);
+  const std::string schema = readFile(std::string(OLVARO_SAMPLES_DIR) + "/db/schema_pg.sql");
+  size_t pos = 0;
+  for (size_t semi; (semi = schema.find(';', pos)) != std::string::npos; pos = semi + 1) {
+    std::string stmt = schema.substr(pos, semi - pos);
+    if (stmt.find("CREATE") != std::string::npos)
+      ASSERT_TRUE(db.execute(stmt.substr(stmt.find("CREATE")), &err)) << err.message;
+  }
+  for (const char* r :
+       {"insert into T_CallRecord values ('1','139','8888','2024-05-06 07:08:09',"
+        "'2024-05-06 07:10:09',120)",
+        "insert into T_CallRecord values ('2','138','8888','2024-05-06 08:00:00',"
+        "'2024-05-06 08:01:00',60)",
+        "insert into T_LeaveWord values ('m1','leavmsg/msg1.wav','2024-05-06 07:08:09',"
+        "'2024-05-06 07:08:19',10,0)"})
+    ASSERT_TRUE(db.execute(r, &err)) << err.message;
+  CallRecordBrowser b(ctx_);
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  ASSERT_EQ(b.rowCount(), 2);
+  EXPECT_EQ(cell(b.list(), 0, 2).toStdString(), "2024-05-06 07:08:09");
+  b.byTime->setChecked(true);
+  b.fromDate->setDate(QDate(2024, 5, 6));
+  b.fromTime->setTime(QTime(7, 30, 0));
+  b.toDate->setDate(QDate(2024, 5, 7));
+  b.search();
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  ASSERT_EQ(b.rowCount(), 1);
+  EXPECT_EQ(cell(b.list(), 0, 0).toStdString(), "138");
+  b.list()->selectRow(0);
+  b.deleteSelected();
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  EXPECT_EQ(b.rowCount(), 0);
+  callproc::Database::Result r;
+  ASSERT_TRUE(db.query("select count(*) from T_CallRecord", &r, &err));
+  EXPECT_EQ(r.rows[0][0].text, "1");
+  db.execute("drop table T_CallRecord", &err);
+  db.execute("drop table T_LeaveWord", &err);
 }
 
 TEST(UiAudio, VoiceFiles) {
