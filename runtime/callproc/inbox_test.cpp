@@ -107,6 +107,34 @@ TEST_F(InboxTest, ChannelNumbersTakeEffectAtOnce) {
   EXPECT_EQ(rt_.snapshot()->channels[2].slot, 3);
 }
 
+// Manual line control: outer lines only; a dial takes the line and sends the
+// number a second later, without holding a pass.
+TEST_F(InboxTest, LineControl) {
+  fake_.setType(2, 2);
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  fake_.clearCalls();
+  rt_.post(LineControl{2, LineControl::kOffHook, {}});  // an inner line: nothing
+  rt_.post(LineControl{1, LineControl::kOffHook, {}});
+  rt_.post(LineControl{3, LineControl::kDial, "95555"});
+  passes(1);
+  auto calls = fake_.calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(2)"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(1)"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(3)"), 1);
+  EXPECT_EQ(rt_.snapshot()->channels[1].status, 1);
+  clock_.advance(990);
+  passes(1);
+  calls = fake_.calls();
+  EXPECT_TRUE(std::none_of(calls.begin(), calls.end(),
+                           [](const std::string& s) { return s.starts_with("CTICallOut"); }));
+  clock_.advance(10);
+  passes(2);
+  calls = fake_.calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& s) { return s.starts_with("CTICallOut(3"); }),
+            1);
+}
+
 // The window plays a file on channel 0 and the snapshot follows it to its
 // end; a stop stops the line's playback.
 TEST_F(InboxTest, WindowPlaybackOnAChannel) {

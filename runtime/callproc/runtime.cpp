@@ -22,6 +22,7 @@ namespace {
 constexpr int kStatusIdle = 0;
 constexpr int kIconIdle = 0, kIconOffHook = 1;
 constexpr uint32_t kHangupDelayMs = 1500;
+constexpr uint32_t kDialDelayMs = 1000;  // off-hook to dialling, manual line control
 constexpr int kScanPeriodMs = 50;
 
 // The runtime as the script interpreter sees it.
@@ -277,6 +278,16 @@ void Runtime::apply(ChannelNumbers& c) {
     setChannelNumber(ch, platform::utf8ToGbk(c.numbers[static_cast<size_t>(ch)]));
 }
 
+void Runtime::dialPending() {
+  const uint32_t now = clock_.ticks();
+  for (int c = 0; c < channelCount_; ++c) {
+    PendingDial& d = pendingDial_[static_cast<size_t>(c)];
+    if (!d.waiting || platform::tickDiff(d.since, now) < kDialDelayMs) continue;
+    d.waiting = false;
+    cti_.CTICallOut(c, d.number.c_str());
+  }
+}
+
 void Runtime::apply(WindowPlay& c) {
   if (c.channel < 0 || c.channel >= kMaxChannels) return;
   const size_t ch = static_cast<size_t>(c.channel);
@@ -385,8 +396,10 @@ void Runtime::apply(LineControl& c) {
       cti_.CTISetOutHook(c.channel);
       break;
     case LineControl::kDial:
+      // The number goes a second after the line is taken, when the exchange
+      // has given its dial tone; the pass dials it then, without waiting.
       cti_.CTISetOutOffHook(c.channel);
-      cti_.CTICallOut(c.channel, c.number.c_str());
+      pendingDial_[static_cast<size_t>(c.channel)] = {true, clock_.ticks(), c.number};
       break;
   }
 }
@@ -437,6 +450,7 @@ void Runtime::publish() {
 void Runtime::scanPass() {
   assertOwner();
   drainInbox();
+  dialPending();
   ++passes_;
   for (int c = 0; c < channelCount_; ++c) {
     if (callintype_ == 1 && cti_.CTIGetChannelType(c) == CHAN_TYPE_INNER) continue;

@@ -164,6 +164,8 @@ class Runtime {
   void apply(LineControl& c);
   void apply(ChannelNumbers& c);
   void apply(WindowPlay& c);
+  // Dials the numbers of manual line control whose second has passed.
+  void dialPending();
   // Channel c's configured number (GBK): the line number of an outer line
   // or a simulated line, the extension number of an inner line.
   void setChannelNumber(int c, const std::string& number);
@@ -204,6 +206,12 @@ class Runtime {
 
   std::array<std::string, kMaxChannels> pendingCaller_;
   std::array<bool, kMaxChannels> hasPendingCaller_{};
+  struct PendingDial {
+    bool waiting = false;
+    uint32_t since = 0;  // tick of the off-hook
+    std::string number;  // GBK
+  };
+  std::array<PendingDial, kMaxChannels> pendingDial_{};
   std::array<int, kMaxChannels> windowPlay_{};      // as in ChannelSnapshot::windowPlay
   std::array<int, kMaxChannels> windowPlayMode_{};  // its CTIPlayFile mode
   std::array<int, kMaxChannels> icon_{};

@@ -15,6 +15,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimeEdit>
@@ -167,6 +169,11 @@ TEST_F(UiTest, MainWindowPanelMenusAndTraceBox) {
   EXPECT_NE(box->toPlainText().toStdString().find("通道0=>(1)%d 第100行"), std::string::npos);
   EXPECT_EQ(box->toPlainText().toStdString().find("第99行"), std::string::npos);
   EXPECT_TRUE(box->toPlainText().endsWith(QStringLiteral("第599行")));
+  w.resize(700, 500);
+  w.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(box->verticalScrollBar()->value(), box->verticalScrollBar()->maximum());
+  EXPECT_GT(box->verticalScrollBar()->maximum(), 0);
 
   // Filter by channel, then pause: lines keep coming but the box stands.
   w.setFilter(1);
@@ -180,6 +187,15 @@ TEST_F(UiTest, MainWindowPanelMenusAndTraceBox) {
   EXPECT_TRUE(box->toPlainText().endsWith(QStringLiteral("通道1复位")));
   w.setFilter(-1);
   EXPECT_EQ(box->blockCount(), 500);
+
+  // The three looks of "界面(&C)".
+  const char* styles[] = {"fusion", "windows", "fusion"};
+  for (int i = 0; i < 3; ++i) {
+    w.setSkin(i);
+    EXPECT_EQ(QApplication::style()->name().toStdString(), styles[i]);
+  }
+  EXPECT_NE(QApplication::palette().color(QPalette::Window),
+            QApplication::style()->standardPalette().color(QPalette::Window));  // dark
   trace_.removeSink(&queue);
 }
 
