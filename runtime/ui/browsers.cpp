@@ -313,13 +313,13 @@ VoiceMailBrowser::VoiceMailBrowser(UiContext& ctx, QWidget* parent) : BrowserBas
                                                       {"模拟留言", MailFilter::kSimulated}};
   for (const auto& [name, f] : kinds)
     connect(add(filters, QString::fromUtf8(name), this), &QPushButton::clicked, this,
-            [this, f = f] { show(f); });
+            [this, f = f] { showFilter(f); });
   connect(add(filters, QStringLiteral("刷新"), this), &QPushButton::clicked, this,
-          [this] { show(MailFilter::kAll); });
+          [this] { showFilter(MailFilter::kAll); });
   l->addLayout(filters);
   auto* times = timeRow(this);
   connect(add(times, QStringLiteral("查询"), this), &QPushButton::clicked, this,
-          [this] { show(MailFilter::kTimeRange); });
+          [this] { showFilter(MailFilter::kTimeRange); });
   l->addLayout(times);
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(new QLabel(QStringLiteral("记录数"), this));
@@ -341,7 +341,7 @@ VoiceMailBrowser::VoiceMailBrowser(UiContext& ctx, QWidget* parent) : BrowserBas
   audio_ = ctx_.audio;
   if (!audio_) audio_ = ownAudio_ = new QtAudioOutput;
   resize(700, 480);
-  show(MailFilter::kOpen);
+  showFilter(MailFilter::kOpen);
 }
 
 VoiceMailBrowser::~VoiceMailBrowser() {
@@ -350,7 +350,7 @@ VoiceMailBrowser::~VoiceMailBrowser() {
   delete ownAudio_;
 }
 
-void VoiceMailBrowser::show(MailFilter f) {
+void VoiceMailBrowser::showFilter(MailFilter f) {
   list(voiceMailQuery(f, from(), to(), ctx_.db.type), kMailColumns, "RecordID",
        QStringLiteral("没有符合条件记录"));
 }

@@ -89,7 +89,7 @@ class VoiceMailBrowser : public BrowserBase {
  public:
   VoiceMailBrowser(UiContext& ctx, QWidget* parent = nullptr);
   ~VoiceMailBrowser() override;
-  void show(MailFilter f);
+  void showFilter(MailFilter f);
   void play();  // "听留言(&L)"
   void stop();  // "停止(&S)"
   void deleteSelected();

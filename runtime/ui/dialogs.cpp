@@ -144,10 +144,12 @@ FlowEntryDialog::FlowEntryDialog(UiContext& ctx, QWidget* parent) : QDialog(pare
   l->addWidget(new QLabel(QStringLiteral("流程文件"), this), 0, 0);
   l->addWidget(file, 0, 1);
   auto* bf = new QPushButton(QStringLiteral("…"), this);
+  bf->setFixedWidth(32);
   l->addWidget(bf, 0, 2);
   l->addWidget(new QLabel(QStringLiteral("语音目录"), this), 1, 0);
   l->addWidget(vocDir, 1, 1);
   auto* bd = new QPushButton(QStringLiteral("…"), this);
+  bd->setFixedWidth(32);
   l->addWidget(bd, 1, 2);
   l->addWidget(new QLabel(QStringLiteral("流程编号"), this), 2, 0);
   l->addWidget(number, 2, 1);
@@ -603,6 +605,7 @@ DataSourceDialog::DataSourceDialog(UiContext& ctx, QWidget* parent) : QDialog(pa
   auto* fileRow = new QHBoxLayout;
   fileRow->addWidget(filename);
   auto* dots = new QPushButton(QStringLiteral("…"), this);
+  dots->setFixedWidth(32);
   fileRow->addWidget(dots);
   access->addRow(QStringLiteral("文件名"), fileRow);
   connect(dots, &QPushButton::clicked, this, &DataSourceDialog::browse);
@@ -623,6 +626,7 @@ DataSourceDialog::DataSourceDialog(UiContext& ctx, QWidget* parent) : QDialog(pa
   pgp->addRow(QStringLiteral("用户名"), pgUser = edit(pg ? f.user : ""));
   pgp->addRow(QStringLiteral("密码"), pgPass = edit(pg ? f.pass : "", true));
   l->addWidget(pages);
+  setMinimumWidth(460);
   connect(kind, &QComboBox::currentIndexChanged, pages, &QTabWidget::setCurrentIndex);
   connect(pages, &QTabWidget::currentChanged, kind, &QComboBox::setCurrentIndex);
   kind->setCurrentIndex(f.type >= 0 && f.type <= 3 ? f.type : 0);

@@ -571,29 +571,40 @@ TEST_F(BrowserTest, VoiceMailFiltersPlayAndHeardMark) {
                               'd',  'a',  't', 'a', 4,    0,    0, 0, 0xD5, 0x55, 0xAA, 0x2A};
   ::mkdir(dir_.file("leavmsg").c_str(), 0755);
   dir_.write("leavmsg/msg1.wav", wav);
+  char* was = ::get_current_dir_name();
   ASSERT_EQ(::chdir(dir_.path().c_str()), 0);
+  struct Back {
+    char* dir;
+    ~Back() {
+      if (::chdir(dir) != 0) ADD_FAILURE() << "cannot return to " << dir;
+      std::free(dir);
+    }
+  } back{was};
 
   VoiceMailBrowser b(ctx_);
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
   ASSERT_EQ(b.rowCount(), 3);
   EXPECT_EQ(cell(b.list(), 0, 0).toStdString(), "leavmsg/msg1.wav");
+  b.show();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(b.grab().save(QStringLiteral(OLVARO_BUILD_DIR "/olvaro_voicemail.png")));
   const std::pair<MailFilter, int> filters[] = {{MailFilter::kHeard, 1},
                                                 {MailFilter::kUnheard, 2},
                                                 {MailFilter::kPhone, 1},
                                                 {MailFilter::kSimulated, 2},
                                                 {MailFilter::kAll, 3}};
   for (const auto& [f, n] : filters) {
-    b.show(f);
+    b.showFilter(f);
     ASSERT_TRUE(settle([&] { return !b.busy(); }));
     EXPECT_EQ(b.rowCount(), n) << static_cast<int>(f);
   }
   b.fromDate->setDate(QDate(2024, 5, 7));
   b.fromTime->setTime(QTime(0, 0, 0));
   b.toDate->setDate(QDate(2024, 5, 9));
-  b.show(MailFilter::kTimeRange);
+  b.showFilter(MailFilter::kTimeRange);
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
   EXPECT_EQ(b.rowCount(), 2);
-  b.show(MailFilter::kAll);
+  b.showFilter(MailFilter::kAll);
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
 
   b.list()->setCurrentCell(-1, -1);
@@ -658,10 +669,10 @@ TEST_F(BrowserTest, VoiceMailFiltersPlayAndHeardMark) {
   EXPECT_EQ(b.rowCount(), 2);
   EXPECT_EQ(flagOf("m3"), -1);
 
-  b.show(MailFilter::kHeard);
+  b.showFilter(MailFilter::kHeard);
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
   EXPECT_EQ(b.rowCount(), 2);
-  b.show(MailFilter::kUnheard);
+  b.showFilter(MailFilter::kUnheard);
   ASSERT_TRUE(settle([&] { return !b.busy(); }));
   EXPECT_EQ(b.rowCount(), 0);
   EXPECT_EQ(asker_.messages.back(), "没有符合条件记录");
@@ -752,6 +763,7 @@ TEST_F(UiTest, Screenshot) {
   TraceQueue queue;
   trace_.addSink(&queue);
   MainWindow w(ctx_, queue);
+  w.setSkin(0);
   call(0, "13900001111");
   call(3, "02788886666");
   trace_("通道3=>(1)放音 .\\voice\\welcome.voc");
@@ -763,6 +775,18 @@ TEST_F(UiTest, Screenshot) {
   const QString path = QStringLiteral(OLVARO_BUILD_DIR "/olvaro.png");
   ASSERT_TRUE(w.grab().save(path));
   EXPECT_EQ(cell(w.channelTable(), 3, 2).toStdString(), "放音");
+  // The dialogs too, for a look at their layout.
+  FlowSettingsDialog flows(ctx_);
+  SystemSettingsDialog system(ctx_);
+  DataSourceDialog source(ctx_);
+  const std::pair<QWidget*, const char*> dialogs[] = {{&flows, "/olvaro_flows.png"},
+                                                      {&system, "/olvaro_system.png"},
+                                                      {&source, "/olvaro_datasource.png"}};
+  for (const auto& [dialog, name] : dialogs) {
+    dialog->show();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog->grab().save(QStringLiteral(OLVARO_BUILD_DIR) + name));
+  }
   EXPECT_EQ(cell(w.channelTable(), 3, 3).toStdString(), "02788886666");
   trace_.removeSink(&queue);
 }
