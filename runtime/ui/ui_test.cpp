@@ -756,6 +756,23 @@ TEST(UiAudio, VoiceFiles) {
   EXPECT_EQ(error, "不支持的声音文件格式");
 }
 
+// A statement the database refuses: its message is shown and the dialog
+// stays usable.
+TEST_F(UiTest, BrowserShowsDatabaseErrors) {
+  start();  // an empty database: no tables
+  CallRecordBrowser b(ctx_);
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  ASSERT_FALSE(asker_.messages.empty());
+  EXPECT_NE(asker_.messages.back().find("T_CallRecord"), std::string::npos)
+      << asker_.messages.back();
+  EXPECT_EQ(b.rowCount(), 0);
+  ctx_.db.filename = dir_.file("none.sqlite");  // a file that is not there
+  b.refresh();
+  ASSERT_TRUE(settle([&] { return !b.busy(); }));
+  EXPECT_NE(asker_.messages.back().find("does not exist"), std::string::npos)
+      << asker_.messages.back();
+}
+
 // ---- a picture of the window with a call in progress
 
 TEST_F(UiTest, Screenshot) {
