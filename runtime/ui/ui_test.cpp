@@ -199,6 +199,30 @@ TEST_F(UiTest, MainWindowPanelMenusAndTraceBox) {
   trace_.removeSink(&queue);
 }
 
+// Telephone access with more channels than the first eight: every one is
+// listed, and the panel scrolls.
+TEST_F(UiTest, PanelListsEveryChannel) {
+  fake_.channelCount = 12;
+  callproc::SysConfig cfg;
+  cfg.callintype = 1;
+  cfg.filename = dir_.write("db.sqlite", "");
+  platform::IniFile ini(dir_.write("sysconfig.ini", "[Out11]\nlineno=6011\n"));
+  std::string error;
+  ASSERT_EQ(rt_.start(cfg, ini, &error), callproc::StartResult::kRunning) << error;
+  passes(1);
+  TraceQueue queue;
+  MainWindow w(ctx_, queue);
+  w.resize(700, 500);
+  w.show();
+  w.refresh();
+  QCoreApplication::processEvents();
+  QTableWidget* t = w.channelTable();
+  ASSERT_EQ(t->rowCount(), 12);
+  EXPECT_EQ(cell(t, 11, 0).toStdString(), "通道１１");
+  EXPECT_EQ(cell(t, 11, 1).toStdString(), "6011");
+  EXPECT_GT(t->verticalScrollBar()->maximum(), 0);
+}
+
 // ---- line control
 
 TEST_F(UiTest, LineControlRefusesInnerLines) {
