@@ -1,5 +1,6 @@
-// olvaro: the IVR runtime. `olvaro --headless` answers calls without a
-// display, printing the trace log to standard output.
+// olvaro: the IVR runtime. Without arguments it opens the main window;
+// `olvaro --headless` answers calls without a display, printing the trace
+// log to standard output.
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,14 +21,23 @@
 #include "runtime/callproc/runtime.h"
 #include "runtime/callproc/trace.h"
 #include "runtime/cti/hardware_cti.h"
+#ifdef OLVARO_WITH_UI
+#include <QApplication>
+
+#include "runtime/ui/browsers.h"
+#include "runtime/ui/main_window.h"
+#endif
 
 namespace {
 
 const char kUsage[] =
-    "Usage: olvaro --headless\n"
+    "Usage: olvaro [--headless]\n"
     "The IVR runtime. It reads ./sysconfig.ini from the current directory,\n"
     "initialises the telephone lines (or simulated access), opens the\n"
     "database, loads the configured compiled flows and answers calls on them.\n"
+    "\n"
+    "Without arguments it opens the main window \"Sarvent V3.0\": the channel\n"
+    "panel, the trace log, the settings dialogs and the record browsers.\n"
     "\n"
     "  --headless  run without a window; every trace line goes to standard\n"
     "              output as HH:MM:SS(mmm)=>text. SIGINT or SIGTERM ends it\n"
@@ -136,74 +146,127 @@ void reportLost(callproc::StreamSink& out) {
 
 }  // namespace
 
+// Everything the runtime is made of, in the order it is built and the
+// reverse of the order it is taken down: shared by the runtime with and
+// without its window.
+struct RuntimeParts {
+  RuntimeParts()
+      : ini(iniPath),
+        cfg(readConfig(ini, iniPath)),
+        trace(platform::SystemClock::instance()),
+        rt(hw, platform::SystemClock::instance(), trace),
+        keycall(rt),
+        reloader(rt) {
+    hw.setTrace([this](const std::string& text) { trace.text(text); });
+  }
+  static callproc::SysConfig readConfig(const platform::IniFile& ini, const std::string& path) {
+    if (!ini.exists())
+      std::fprintf(stderr, "olvaro: %s not found in %s; every setting takes its default\n",
+                   path.c_str(), get_current_dir_name());
+    return callproc::readSysConfig(ini);
+  }
+
+  const std::string iniPath = "./sysconfig.ini";
+  platform::IniFile ini;
+  callproc::SysConfig cfg;
+  callproc::TraceLog trace;
+  cti::HardwareCti hw;
+  callproc::Runtime rt;
+  callproc::KeyCallReceiver keycall;
+  callproc::FlowReloader reloader;
+};
+
+// Start-up in its fixed order; once the flows are loaded, the KeyCall
+// socket, the scan thread and the reload on SIGHUP.
+callproc::StartResult startRuntime(RuntimeParts& p, StopSignals& stopSignals, std::string* error) {
+  const callproc::StartResult r = p.rt.start(p.cfg, p.ini, error);
+  if (r != callproc::StartResult::kRunning || stopSignals.signalled()) return r;
+  p.keycall.open(p.cfg.keycallport, p.cfg.keycalladdr);
+  p.keycall.start();
+  p.reloader.noteLoaded(p.cfg);
+  p.rt.startScanThread();
+  stopSignals.setReload([&p] {
+    auto& trace = p.trace;
+    trace("SIGHUP: re-reading %s", p.iniPath.c_str());
+    platform::IniFile fresh(p.iniPath);
+    const callproc::SysConfig now = callproc::readSysConfig(fresh);
+    for (const auto& w : now.warnings)
+      trace("sysconfig.ini: %s", w.c_str());
+    if (now.flowCount > callproc::kMaxFlowEntries) {
+      trace("SIGHUP: [ivrfile] cnt=%d is more than %d; nothing reloaded", now.flowCount,
+            callproc::kMaxFlowEntries);
+      return;
+    }
+    const auto r = p.reloader.reload(now);
+    trace("SIGHUP: %d flows to load, %d unchanged, %d removed; %zu triggers", r.loaded, r.unchanged,
+          r.freed, now.triggers.size());
+  });
+  return r;
+}
+
 // The runtime without a window, from start-up until a stop signal.
 int runHeadless(StopSignals& stopSignals) {
-  const std::string iniPath = "./sysconfig.ini";
-  platform::IniFile ini(iniPath);
-  if (!ini.exists())
-    std::fprintf(stderr, "olvaro: %s not found in %s; every setting takes its default\n",
-                 iniPath.c_str(), get_current_dir_name());
-  callproc::SysConfig cfg = callproc::readSysConfig(ini);
-
-  platform::Clock& clock = platform::SystemClock::instance();
-  callproc::TraceLog trace(clock);
+  RuntimeParts p;
   // Shared with the last words, which may still speak while the rest is
   // taken down.
   auto outSink = std::make_shared<callproc::StreamSink>(stdout);
   callproc::StreamSink& out = *outSink;
-  trace.addSink(&out);
-  cti::HardwareCti hw;
-  hw.setTrace([&trace](const std::string& text) { trace.text(text); });
-  callproc::Runtime rt(hw, clock, trace);
-  callproc::KeyCallReceiver keycall(rt);
-  callproc::FlowReloader reloader(rt);
-  stopSignals.setActions([&rt] { rt.requestStop(); }, [outSink] { reportLost(*outSink); });
+  p.trace.addSink(&out);
+  stopSignals.setActions([&p] { p.rt.requestStop(); }, [outSink] { reportLost(*outSink); });
 
   std::string error;
-  switch (rt.start(cfg, ini, &error)) {
-    case callproc::StartResult::kDatabaseFailed:
-      stopSignals.setActions(nullptr, [outSink] { reportLost(*outSink); });
-      if (!out.flush(kStopGrace)) reportLost(out);
-      trace.removeSink(&out);
-      std::fprintf(stderr, "olvaro: %s\n", error.c_str());
-      return 1;
-    case callproc::StartResult::kStopped:
-    case callproc::StartResult::kFlowsFailed:
-      break;  // runs on, answering no calls, as the log says
-    case callproc::StartResult::kRunning:
-      if (stopSignals.signalled()) break;
-      keycall.open(cfg.keycallport, cfg.keycalladdr);
-      keycall.start();
-      reloader.noteLoaded(cfg);
-      rt.startScanThread();
-      stopSignals.setReload([&] {
-        trace("SIGHUP: re-reading %s", iniPath.c_str());
-        platform::IniFile fresh(iniPath);
-        const callproc::SysConfig now = callproc::readSysConfig(fresh);
-        for (const auto& w : now.warnings)
-          trace("sysconfig.ini: %s", w.c_str());
-        if (now.flowCount > callproc::kMaxFlowEntries) {
-          trace("SIGHUP: [ivrfile] cnt=%d is more than %d; nothing reloaded", now.flowCount,
-                callproc::kMaxFlowEntries);
-          return;
-        }
-        const auto r = reloader.reload(now);
-        trace("SIGHUP: %d flows to load, %d unchanged, %d removed; %zu triggers", r.loaded,
-              r.unchanged, r.freed, now.triggers.size());
-      });
-      break;
+  if (startRuntime(p, stopSignals, &error) == callproc::StartResult::kDatabaseFailed) {
+    stopSignals.setActions(nullptr, [outSink] { reportLost(*outSink); });
+    if (!out.flush(kStopGrace)) reportLost(out);
+    p.trace.removeSink(&out);
+    std::fprintf(stderr, "olvaro: %s\n", error.c_str());
+    return 1;
   }
+  // Otherwise it runs on; after a failed flow load it answers no calls, as
+  // the log says.
 
   stopSignals.wait();
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
-  keycall.stop();
-  rt.stop();
+  p.keycall.stop();
+  p.rt.stop();
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   if (!out.flush(std::max(left, std::chrono::milliseconds(0)))) reportLost(out);
-  trace.removeSink(&out);
+  p.trace.removeSink(&out);
   return 0;
 }
+
+#ifdef OLVARO_WITH_UI
+// The runtime with its main window, until "退出(&X)", the window is closed
+// or a stop signal comes.
+int runWindow(int argc, char** argv, StopSignals& stopSignals) {
+  QApplication app(argc, argv);
+  RuntimeParts p;
+  ui::TraceQueue queue;
+  p.trace.addSink(&queue);
+  stopSignals.setActions(
+      [&p, &app] {
+        p.rt.requestStop();
+        QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+      },
+      nullptr);
+  ui::Asker asker;
+  ui::UiContext ctx{p.rt, p.iniPath, p.cfg, &asker, callproc::dbSettingsFrom(p.cfg)};
+  ui::MainWindow window(ctx, queue);
+  window.setSkin(0);
+  window.show();
+  std::string error;
+  if (startRuntime(p, stopSignals, &error) == callproc::StartResult::kDatabaseFailed)
+    asker.inform(&window, QStringLiteral("ERROR"), QString::fromStdString(error));
+  const int rc = stopSignals.signalled() ? 0 : app.exec();
+  window.hide();
+  p.keycall.stop();
+  p.rt.stop();
+  ui::drainBrowserQueries();
+  p.trace.removeSink(&queue);
+  return rc;
+}
+#endif
 
 int main(int argc, char** argv) {
   bool headless = false;
@@ -219,10 +282,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "olvaro: unknown argument '%s'\n\n%s", argv[i], kUsage);
     return 2;
   }
+#ifndef OLVARO_WITH_UI
   if (!headless) {
-    std::fprintf(stderr, "olvaro: this build has no main window yet; run 'olvaro --headless'\n");
+    std::fprintf(stderr, "olvaro: this build has no main window; run 'olvaro --headless'\n");
     return 2;
   }
+#endif
 
   // A reader of standard output that goes away ends the trace output (the
   // write fails with EPIPE), not the runtime.
@@ -234,7 +299,11 @@ int main(int argc, char** argv) {
   // Everything the runtime made is taken down inside runHeadless, still
   // under the stop deadline: a destructor waiting on a statement cannot hold
   // the process past it.
+#ifdef OLVARO_WITH_UI
+  const int rc = headless ? runHeadless(stopSignals) : runWindow(argc, argv, stopSignals);
+#else
   const int rc = runHeadless(stopSignals);
+#endif
   stopSignals.finished();
   return rc;
 }

@@ -22,6 +22,9 @@ packages=(
   minimodem
   # soxi checks the voice box's wave files; sox makes wave files for its tests
   sox
+  # the runtime's window: Qt Widgets, Qt Multimedia (voice mail heard on the
+  # computer), a CJK font for the captions, and a virtual display
+  qt6-base-dev qt6-multimedia-dev fonts-wqy-microhei xvfb xauth
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

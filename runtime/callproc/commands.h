@@ -74,8 +74,23 @@ struct LineControl {
   std::string number;  // kDial
 };
 
-using Command =
-    std::variant<KeyCallEvent, LoadFlow, FreeSlot, ReplaceTriggers, SystemSettings, LineControl>;
+// Plays a file on a channel for the window (a voice mail of the telephone
+// format heard on channel 0), or stops it. The snapshot tells how it goes.
+struct WindowPlay {
+  int channel = 0;
+  std::string path;  // GBK, as the database holds it
+  int mode = 1;      // CTIPlayFile's mode: 1 telephone voice format, 0 sound card
+  bool stop = false;
+};
+
+// The numbers of the channels from 0 ([Out<n>] lineno, UTF-8), stored as
+// line or extension numbers by each channel's type.
+struct ChannelNumbers {
+  std::vector<std::string> numbers;
+};
+
+using Command = std::variant<KeyCallEvent, LoadFlow, FreeSlot, ReplaceTriggers, SystemSettings,
+                             LineControl, ChannelNumbers, WindowPlay>;
 
 // One channel as the last pass left it.
 struct ChannelSnapshot {
@@ -87,6 +102,11 @@ struct ChannelSnapshot {
   int icon = 0;        // 0 idle, 1 off-hook
   int status = 0;      // index into kStatusTexts
   std::string caller;  // UTF-8
+  int type = 0;        // CTIGetChannelType: 1 outer line, 2 inner line
+  std::string number;  // UTF-8: line number, or extension number of an inner line
+  // The window's playback on this channel (WindowPlay): 0 none or ended,
+  // 1 playing, -1 it could not start.
+  int windowPlay = 0;
 };
 
 // One configured flow slot: what the flow settings list shows.

@@ -176,13 +176,42 @@ Database::Cell sqliteCell(sqlite_api::sqlite3_stmt* st, int i) {
   return c;
 }
 
-void sqliteQuery(sqlite_api::sqlite3* db, const std::string& sql, Database::Result* r) {
+}  // namespace
+
+std::string dollarPlaceholders(const std::string& sql) {
+  std::string out;
+  int n = 0;
+  char quote = 0;
+  for (char ch : sql) {
+    if (quote) {
+      if (ch == quote) quote = 0;
+    } else if (ch == '\'' || ch == '"') {
+      quote = ch;
+    } else if (ch == '?') {
+      out += '$' + std::to_string(++n);
+      continue;
+    }
+    out += ch;
+  }
+  return out;
+}
+
+namespace {
+
+void sqliteQuery(sqlite_api::sqlite3* db, const std::string& sql, Database::Result* r,
+                 const std::vector<std::string>& params = {}) {
   using namespace sqlite_api;
   sqlite3_stmt* st = nullptr;
   if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK)
     throw SqliteFailure(sqlite3_errcode(db), sqlite3_errmsg(db));
   if (!st) return;  // nothing but blanks and comments
   std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> hold(st, sqlite3_finalize);
+  if (static_cast<size_t>(sqlite3_bind_parameter_count(st)) != params.size())
+    throw SqliteFailure(SQLITE_RANGE, "the statement's parameters and the values differ in number");
+  for (size_t i = 0; i < params.size(); ++i)
+    if (sqlite3_bind_text(st, static_cast<int>(i + 1), params[i].data(),
+                          static_cast<int>(params[i].size()), SQLITE_TRANSIENT) != SQLITE_OK)
+      throw SqliteFailure(sqlite3_errcode(db), sqlite3_errmsg(db));
   const int n = sqlite3_column_count(st);
   for (int i = 0; i < n; ++i) {
     const char* name = sqlite3_column_name(st, i);
@@ -206,9 +235,18 @@ constexpr Oid kPgBool = 16, kPgFloat4 = 700, kPgFloat8 = 701, kPgDate = 1082, kP
 
 // PostgreSQL is read in its text form, so that no value of the result (an
 // infinite timestamp, a numeric beyond a double) can fail the whole query.
-void pgQuery(PGconn* conn, const std::string& sql, Database::Result* r) {
+void pgQuery(PGconn* conn, const std::string& sql, Database::Result* r,
+             const std::vector<std::string>& params = {}) {
+  std::vector<const char*> values;
+  for (const auto& p : params)
+    values.push_back(p.c_str());
+  // The server infers each parameter's type from where it stands, so a
+  // date-time text compared with a timestamp column is read as a timestamp.
   std::unique_ptr<PGresult, void (*)(PGresult*)> res(
-      PQexecParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0), PQclear);
+      PQexecParams(conn, params.empty() ? sql.c_str() : dollarPlaceholders(sql).c_str(),
+                   static_cast<int>(params.size()), nullptr,
+                   values.empty() ? nullptr : values.data(), nullptr, nullptr, 0),
+      PQclear);
   const ExecStatusType st = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
   if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) {
     const char* state = res ? PQresultErrorField(res.get(), PG_DIAG_SQLSTATE) : nullptr;
@@ -253,7 +291,8 @@ void pgQuery(PGconn* conn, const std::string& sql, Database::Result* r) {
 
 // ODBC is read as character data too: each driver converts its own values
 // to text, and a value the driver could not make a date of is still there.
-void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
+void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r,
+               const std::vector<std::string>& params = {}) {
   SQLHSTMT st = SQL_NULL_HSTMT;
   auto check = [&](SQLRETURN rc, SQLSMALLINT type, SQLHANDLE h) {
     if (SQL_SUCCEEDED(rc) || rc == SQL_NO_DATA) return;
@@ -266,9 +305,25 @@ void odbcQuery(SQLHDBC dbc, const std::string& sql, Database::Result* r) {
   check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st), SQL_HANDLE_DBC, dbc);
   std::unique_ptr<void, void (*)(void*)> hold(st,
                                               [](void* h) { SQLFreeHandle(SQL_HANDLE_STMT, h); });
-  check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
-                      static_cast<SQLINTEGER>(sql.size())),
-        SQL_HANDLE_STMT, st);
+  std::vector<SQLLEN> lengths(params.size());
+  if (params.empty()) {
+    check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                        static_cast<SQLINTEGER>(sql.size())),
+          SQL_HANDLE_STMT, st);
+  } else {
+    check(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())),
+                     static_cast<SQLINTEGER>(sql.size())),
+          SQL_HANDLE_STMT, st);
+    for (size_t i = 0; i < params.size(); ++i) {
+      lengths[i] = static_cast<SQLLEN>(params[i].size());
+      check(SQLBindParameter(st, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
+                             SQL_VARCHAR, params[i].size() + 1, 0,
+                             const_cast<char*>(params[i].c_str()),
+                             static_cast<SQLLEN>(params[i].size() + 1), &lengths[i]),
+            SQL_HANDLE_STMT, st);
+    }
+    check(SQLExecute(st), SQL_HANDLE_STMT, st);
+  }
   SQLSMALLINT cols = 0;
   check(SQLNumResultCols(st, &cols), SQL_HANDLE_STMT, st);
   enum class Kind { kText, kTime, kFloat };
@@ -472,6 +527,11 @@ bool Database::execute(const std::string& gbkSql, DbError* err) {
 }
 
 bool Database::query(const std::string& gbkSql, Result* out, DbError* err) {
+  return query(gbkSql, {}, out, err);
+}
+
+bool Database::query(const std::string& gbkSql, const std::vector<std::string>& params, Result* out,
+                     DbError* err) {
   Result r;
   bool ok = run(gbkSql, err, [&](const std::string& sql) {
     // Results are read through each driver's own interface: the library's
@@ -479,12 +539,13 @@ bool Database::query(const std::string& gbkSql, Result* out, DbError* err) {
     // not parse as its date form.
     if (backend_ == "sqlite3")
       return sqliteQuery(
-          static_cast<soci::sqlite3_session_backend*>(session_->get_backend())->conn_, sql, &r);
+          static_cast<soci::sqlite3_session_backend*>(session_->get_backend())->conn_, sql, &r,
+          params);
     if (backend_ == "postgresql")
       return pgQuery(static_cast<soci::postgresql_session_backend*>(session_->get_backend())->conn_,
-                     sql, &r);
+                     sql, &r, params);
     return odbcQuery(static_cast<soci::odbc_session_backend*>(session_->get_backend())->hdbc_, sql,
-                     &r);
+                     &r, params);
   });
   if (ok) *out = std::move(r);
   return ok;

@@ -73,6 +73,9 @@ bool connectionFor(const DbSettings& s, std::string* backend, std::string* conne
 // other text is returned as it is.
 std::string timeDigits(const std::string& text);
 
+// "?" placeholders (outside quoted text) as PostgreSQL's "$1", "$2", ...
+std::string dollarPlaceholders(const std::string& sql);
+
 class Database {
  public:
   Database();
@@ -99,6 +102,12 @@ class Database {
     std::vector<std::vector<Cell>> rows;
   };
   bool query(const std::string& gbkSql, Result* out, DbError* err);
+  // The same with values bound to the statement's "?" placeholders, in
+  // order: text typed by a person or taken from a row never becomes part of
+  // the statement. Values are UTF-8, as the database holds text. A statement
+  // without a result (delete, update) reads as no rows.
+  bool query(const std::string& gbkSql, const std::vector<std::string>& params, Result* out,
+             DbError* err);
 
   std::string backendName() const { return backend_; }
   // How long the last statement took.

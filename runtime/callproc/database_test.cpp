@@ -232,6 +232,44 @@ TEST_P(DbTest, UnconvertibleTimesReadAsStored) {
   }
 }
 
+// Values bound to "?" reach the database as values: a quote, a placeholder
+// mark or an SQL fragment typed by a person matches only itself, and a
+// statement without rows (delete) reads as an empty result.
+TEST_P(DbTest, BoundParameters) {
+  DbError err;
+  ASSERT_TRUE(db_.execute("insert into t (id, s) values (5, 'o''k?')", &err)) << err.message;
+  struct Case {
+    std::vector<std::string> params;
+    std::vector<std::string> ids;
+  } cases[] = {
+      {{"x"}, {"1"}},
+      {{"您好"}, {"2"}},
+      {{"o'k?"}, {"5"}},
+      {{"x' or '1'='1"}, {}},
+  };
+  for (const auto& c : cases) {
+    Database::Result r;
+    ASSERT_TRUE(db_.query("select id from t where s=? order by id", c.params, &r, &err))
+        << err.message;
+    std::vector<std::string> ids;
+    for (const auto& row : r.rows)
+      ids.push_back(row[0].text);
+    EXPECT_EQ(ids, c.ids) << c.params[0];
+  }
+  Database::Result r;
+  ASSERT_TRUE(db_.query("delete from t where id=? and s<>'?'", {"5"}, &r, &err)) << err.message;
+  EXPECT_TRUE(r.rows.empty());
+  ASSERT_TRUE(db_.query("select count(*) from t", &r, &err));
+  EXPECT_EQ(r.rows.at(0).at(0).text, "2");
+  // Too few values for the placeholders is an error, not a silent null.
+  EXPECT_FALSE(db_.query("select id from t where s=? and i=?", {"x"}, &r, &err));
+}
+
+TEST(DbPlaceholders, DollarForm) {
+  EXPECT_EQ(dollarPlaceholders("a=? and b='?' and c=\"?\" and d=?"),
+            "a=$1 and b='?' and c=\"?\" and d=$2");
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, DbTest, ::testing::ValuesIn(targets()),
                          [](const auto& info) { return info.param.name; });
 

@@ -90,6 +90,78 @@ TEST_F(InboxTest, SnapshotShowsChannelsAndFlowUsage) {
   EXPECT_EQ(s->flows[0].use[s->flows[0].current], 1);
 }
 
+// The channel settings take effect at once: the next call on a renumbered
+// line is matched by its new number.
+TEST_F(InboxTest, ChannelNumbersTakeEffectAtOnce) {
+  ASSERT_EQ(startWith({{3, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8001", 3}}),
+            StartResult::kRunning);
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[2].number, "8888");
+  EXPECT_EQ(rt_.snapshot()->channels[2].type, 1);
+  rt_.post(ChannelNumbers{{"7000", "7001", "8001"}});
+  passes(1);
+  auto s = rt_.snapshot();
+  EXPECT_EQ(s->channels[0].number, "7000");
+  EXPECT_EQ(s->channels[2].number, "8001");
+  EXPECT_EQ(s->channels[3].number, "8888");  // not given: unchanged
+  call(2);
+  EXPECT_EQ(rt_.snapshot()->channels[2].slot, 3);
+}
+
+// Manual line control: outer lines only; a dial takes the line and sends the
+// number a second later, without holding a pass.
+TEST_F(InboxTest, LineControl) {
+  fake_.setType(2, 2);
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  fake_.clearCalls();
+  rt_.post(LineControl{2, LineControl::kOffHook, {}});  // an inner line: nothing
+  rt_.post(LineControl{1, LineControl::kOffHook, {}});
+  rt_.post(LineControl{3, LineControl::kDial, "95555"});
+  passes(1);
+  auto calls = fake_.calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(2)"), 0);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(1)"), 1);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTISetOutOffHook(3)"), 1);
+  EXPECT_EQ(rt_.snapshot()->channels[1].status, 1);
+  clock_.advance(990);
+  passes(1);
+  calls = fake_.calls();
+  EXPECT_TRUE(std::none_of(calls.begin(), calls.end(),
+                           [](const std::string& s) { return s.starts_with("CTICallOut"); }));
+  clock_.advance(10);
+  passes(2);
+  calls = fake_.calls();
+  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                          [](const std::string& s) { return s.starts_with("CTICallOut(3"); }),
+            1);
+}
+
+// The window plays a file on channel 0 and the snapshot follows it to its
+// end; a stop stops the line's playback.
+TEST_F(InboxTest, WindowPlaybackOnAChannel) {
+  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
+  fake_.clearCalls();
+  rt_.post(WindowPlay{0, "leavmsg/msg1.qx", 1, false});
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 1);
+  fake_.setPlayFinish(0, 0);
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 0);
+  fake_.setPlayFinish(0, 1);
+  rt_.post(WindowPlay{0, "leavmsg/msg1.qx", 1, false});
+  rt_.post(WindowPlay{0, "", 1, true});
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, 0);
+  const auto calls = fake_.calls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTIPlayFile(0,leavmsg/msg1.qx,1)"), 2);
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "CTIStopPlayFile(0,1)"), 1);
+  fake_.setPlayResult(-1);
+  rt_.post(WindowPlay{0, "none.qx", 1, false});
+  rt_.post(WindowPlay{9, "x.qx", 1, false});  // beyond the channels
+  passes(1);
+  EXPECT_EQ(rt_.snapshot()->channels[0].windowPlay, -1);
+}
+
 // A slot reloaded while a call runs on it: the call ends on its version, the
 // next call gets the new one, and the use counts come back to 0.
 TEST_F(InboxTest, ReloadBesideARunningCall) {
@@ -157,36 +229,6 @@ TEST_F(InboxTest, ReloadThatFailsIsTriedAgain) {
   EXPECT_EQ(usage(0)->version[usage(0)->current], 1);  // the old version serves on
   // Nothing changed on disk, but the failed slot is loaded again.
   EXPECT_EQ(reloader.reload(cfg).loaded, 1);
-}
-
-// Manual line control from the windows: only outer lines, and the number is
-// dialled a second after the line went off-hook, without holding a pass.
-TEST_F(InboxTest, LineControlDialsASecondAfterOffHook) {
-  fake_.setType(3, CHAN_TYPE_INNER);
-  ASSERT_EQ(startWith({}, {}), StartResult::kRunning);
-  fake_.clearCalls();
-  rt_.post(LineControl{3, LineControl::kOffHook});  // an inner line: refused
-  rt_.post(LineControl{2, LineControl::kOffHook});
-  rt_.post(LineControl{1, LineControl::kDial, "8001"});
-  rt_.scanPass();
-  EXPECT_FALSE(fake_.called("CTISetOutOffHook(3)"));
-  EXPECT_TRUE(fake_.called("CTISetOutOffHook(2)"));
-  EXPECT_TRUE(fake_.called("CTISetOutOffHook(1)"));
-  EXPECT_EQ(rt_.snapshot()->channels[2].icon, 1);
-  EXPECT_EQ(rt_.snapshot()->channels[2].status, 1);
-  clock_.advance(950);
-  rt_.scanPass();
-  for (const auto& c : fake_.calls())
-    EXPECT_EQ(c.rfind("CTICallOut", 0), std::string::npos) << c;
-  clock_.advance(100);
-  rt_.scanPass();
-  auto calls = fake_.calls();
-  EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
-                          [](const std::string& c) { return c.rfind("CTICallOut(1", 0) == 0; }),
-            1);
-  rt_.post(LineControl{2, LineControl::kHangUp});
-  rt_.scanPass();
-  EXPECT_TRUE(fake_.called("CTISetOutHook(2)"));
 }
 
 // Passes start on a fixed 50 ms grid: a slow pass is told once, and the

@@ -173,20 +173,8 @@ StartResult Runtime::start(const SysConfig& cfg, const platform::IniFile& ini, s
   }
   cti_.SetChanDataMem(chans_.recordTable());
 
-  for (int c = 0; c < channelCount_; ++c) {
-    std::string number = platform::utf8ToGbk(lineNumberOf(ini, c));
-    int type = cti_.CTIGetChannelType(c);
-    // Simulated lines are all dialled like outer lines, except those the
-    // simulator makes extensions: their numbers are extension numbers.
-    if (accessMode() == cti::AccessMode::kSimulated && type != CHAN_TYPE_INNER) {
-      chans_.record(c).setLineNumber(number);
-      continue;
-    }
-    if (type == CHAN_TYPE_OUTER)
-      chans_.record(c).setLineNumber(number);
-    else if (type == CHAN_TYPE_INNER)
-      chans_.record(c).setExtension(number);
-  }
+  for (int c = 0; c < channelCount_; ++c)
+    setChannelNumber(c, platform::utf8ToGbk(lineNumberOf(ini, c)));
 
   if (stopRequested_) return StartResult::kStopped;
   dbWorker_.reset();
@@ -285,6 +273,52 @@ std::shared_ptr<const RuntimeSnapshot> Runtime::snapshot() const {
   return snapshot_;
 }
 
+void Runtime::setChannelNumber(int c, const std::string& number) {
+  const int type = cti_.CTIGetChannelType(c);
+  // Simulated lines are all dialled like outer lines, except those the
+  // simulator makes extensions: their numbers are extension numbers.
+  if (accessMode() == cti::AccessMode::kSimulated && type != CHAN_TYPE_INNER) {
+    chans_.record(c).setLineNumber(number);
+    return;
+  }
+  if (type == CHAN_TYPE_OUTER)
+    chans_.record(c).setLineNumber(number);
+  else if (type == CHAN_TYPE_INNER)
+    chans_.record(c).setExtension(number);
+}
+
+void Runtime::apply(ChannelNumbers& c) {
+  const int n = std::min<int>(static_cast<int>(c.numbers.size()), channelCount_);
+  for (int ch = 0; ch < n; ++ch)
+    setChannelNumber(ch, platform::utf8ToGbk(c.numbers[static_cast<size_t>(ch)]));
+}
+
+void Runtime::dialPending() {
+  const uint32_t now = clock_.ticks();
+  for (int c = 0; c < channelCount_; ++c) {
+    PendingDial& d = pendingDial_[static_cast<size_t>(c)];
+    if (!d.waiting || platform::tickDiff(d.since, now) < kDialDelayMs) continue;
+    d.waiting = false;
+    cti_.CTICallOut(c, d.number.c_str());
+  }
+}
+
+void Runtime::apply(WindowPlay& c) {
+  if (c.channel < 0 || c.channel >= kMaxChannels) return;
+  const size_t ch = static_cast<size_t>(c.channel);
+  if (c.stop) {
+    if (windowPlay_[ch] == 1) cti_.CTIStopPlayFile(c.channel, windowPlayMode_[ch]);
+    windowPlay_[ch] = 0;
+    return;
+  }
+  if (c.channel >= channelCount_) {
+    windowPlay_[ch] = -1;
+    return;
+  }
+  windowPlayMode_[ch] = c.mode;
+  windowPlay_[ch] = cti_.CTIPlayFile(c.channel, c.path.c_str(), c.mode) == -1 ? -1 : 1;
+}
+
 void Runtime::drainInbox() {
   {
     std::lock_guard lock(inboxMu_);
@@ -377,24 +411,14 @@ void Runtime::apply(LineControl& c) {
       cti_.CTISetOutHook(c.channel);
       break;
     case LineControl::kDial:
-      // The line needs a second off-hook before it takes digits; the pass
-      // must not wait, so the number goes out from a later pass.
+      // The number goes a second after the line is taken, when the exchange
+      // has given its dial tone; the pass dials it then, without waiting.
       cti_.CTISetOutOffHook(c.channel);
-      pendingDials_.push_back({c.channel, std::move(c.number), clock_.ticks()});
+      pendingDial_[static_cast<size_t>(c.channel)] = {true, clock_.ticks(), c.number};
       break;
   }
 }
 
-void Runtime::dialPending() {
-  for (auto it = pendingDials_.begin(); it != pendingDials_.end();) {
-    if (platform::tickDiff(it->since, clock_.ticks()) < kDialDelayMs) {
-      ++it;
-      continue;
-    }
-    cti_.CTICallOut(it->channel, it->number.c_str());
-    it = pendingDials_.erase(it);
-  }
-}
 
 void Runtime::publish() {
   auto snap = std::make_shared<RuntimeSnapshot>();
@@ -413,6 +437,13 @@ void Runtime::publish() {
     ch.icon = icon_[c];
     ch.status = status_[c];
     ch.caller = platform::gbkToUtf8(rec.callerNumber());
+    ch.type = cti_.CTIGetChannelType(c);
+    if (windowPlay_[static_cast<size_t>(c)] == 1 &&
+        cti_.CTIGetPlayfinish(c, windowPlayMode_[static_cast<size_t>(c)]) < 1)
+      windowPlay_[static_cast<size_t>(c)] = 0;
+    ch.windowPlay = windowPlay_[static_cast<size_t>(c)];
+    ch.number =
+        platform::gbkToUtf8(ch.type == CHAN_TYPE_INNER ? rec.extension() : rec.lineNumber());
   }
   snap->flows.reserve(flowSlots_.size());
   for (int slot : flowSlots_) {
@@ -470,7 +501,7 @@ void Runtime::runScript(int c) {
 void Runtime::scanPass() {
   assertOwner();
   drainInbox();
-  if (!pendingDials_.empty()) dialPending();
+  dialPending();
   ++passes_;
   const auto& steps = kindSteps();
   RuntimeCalls calls(*this);

@@ -164,6 +164,13 @@ class Runtime {
   void apply(ReplaceTriggers& c);
   void apply(SystemSettings& c);
   void apply(LineControl& c);
+  void apply(ChannelNumbers& c);
+  void apply(WindowPlay& c);
+  // Dials the numbers of manual line control whose second has passed.
+  void dialPending();
+  // Channel c's configured number (GBK): the line number of an outer line
+  // or a simulated line, the extension number of an inner line.
+  void setChannelNumber(int c, const std::string& number);
   // Fills a bank of the slot with a parsed flow by the two-bank rule.
   int installFlow(int slot, cpl::ParsedFlow& flow, const std::string& path,
                   const std::string& vocDir);
@@ -205,16 +212,16 @@ class Runtime {
   std::unique_ptr<DbWorker> dbWorker_;  // after the database: stopped before it
   std::array<std::string, kMaxChannels> preparedSql_;
 
-  // Manual dialling waits a second after off-hook.
-  struct PendingDial {
-    int channel;
-    std::string number;
-    uint32_t since;
-  };
-  std::vector<PendingDial> pendingDials_;
-  void dialPending();
   std::array<std::string, kMaxChannels> pendingCaller_;
   std::array<bool, kMaxChannels> hasPendingCaller_{};
+  struct PendingDial {
+    bool waiting = false;
+    uint32_t since = 0;  // tick of the off-hook
+    std::string number;  // GBK
+  };
+  std::array<PendingDial, kMaxChannels> pendingDial_{};
+  std::array<int, kMaxChannels> windowPlay_{};      // as in ChannelSnapshot::windowPlay
+  std::array<int, kMaxChannels> windowPlayMode_{};  // its CTIPlayFile mode
   std::array<int, kMaxChannels> icon_{};
   std::array<int, kMaxChannels> status_{};
 

@@ -214,11 +214,11 @@ class ChannelLog {
     std::string& texts = staging();
     texts.clear();
     const auto staged = std::tuple<decltype(stage(texts, args))...>(stage(texts, args)...);
-    std::apply([&](const auto&... s) { emit(p, fmt, resolve(texts, s)...); }, staged);
+    std::apply([&](const auto&... s) { compose(p, fmt, resolve(texts, s)...); }, staged);
   }
 
   template <typename... A>
-  void emit(const Prefix& p, const char* fmt, const A&... args) {
+  void compose(const Prefix& p, const char* fmt, const A&... args) {
     char buf[kLineBuffer];
     int n = prefix(p, buf, sizeof buf);
 #pragma GCC diagnostic push
