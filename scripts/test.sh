@@ -45,7 +45,7 @@ if [ "$all" -eq 1 ]; then
   cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOLVARO_TSAN=ON \
         -DOLVARO_CORE_ONLY=ON -DOLVARO_BENCH=OFF >/dev/null
   cmake --build build/tsan -j"$jobs"
-  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 atexit_sleep_ms=0" \
     ctest --test-dir build/tsan --output-on-failure -j"$jobs"
 
   step "fuzz targets (clang, libFuzzer, ASan+UBSan)"

@@ -265,17 +265,15 @@ TEST(ScanRate, FixedDeadlinesAndOverrunsTold) {
   auto gap = [&](size_t i) {
     return std::chrono::duration_cast<ms>(cti.starts[i] - cti.starts[i - 1]).count();
   };
-  // The slow pass (the 5th) delays the 6th; from the 7th on, a pass every
-  // 50 ms again. A loaded machine may stretch a sleep, never shorten it.
+  // The slow pass (the 5th) delays the 6th, which starts at once rather
+  // than a period after it (that would be 180 ms); from the 7th on, a pass
+  // every 50 ms again. A loaded machine may stretch a single sleep, so the
+  // grid is checked over the whole run.
   EXPECT_GE(gap(5), 125);
-  for (size_t i = 7; i < cti.starts.size(); ++i) {
-    EXPECT_GE(gap(i), 45) << i;
-    EXPECT_LE(gap(i), 95) << i;
-  }
-  // Over the whole run the grid holds: n passes take about n periods.
+  EXPECT_LT(gap(5), 170);
   const auto total = std::chrono::duration_cast<ms>(cti.starts.back() - cti.starts[6]).count();
   const auto n = static_cast<long>(cti.starts.size() - 7);
-  EXPECT_NEAR(static_cast<double>(total) / n, 50.0, 8.0);
+  EXPECT_NEAR(static_cast<double>(total) / n, 50.0, 10.0);
 }
 
 }  // namespace
