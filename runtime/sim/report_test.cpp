@@ -12,8 +12,9 @@ Report sample() {
   Report r;
   r.trace = {"09:00:00(  0)=>a <b> & \"c\"", "09:00:00( 50)=>ctl\x01"};
   r.checks = {{3, "expect line \"x\"", true, ""},
-              {5, "wait \"y & z\" 2.000", false, "no line holding the text by 2.000 s"},
-              {1 << 30, "end", false, "channels still in a call at the limit of 1.000 s"}};
+              {4, "expect calls 1", false, "2 calls ended"},
+              {5, "wait \"y & z\" 2.000", false, "no line holding the text by 2.000 s", true},
+              {1 << 30, "end", false, "channels still in a call at the limit of 1.000 s", true}};
   r.callsStarted = 2;
   r.callsCompleted = 1;
   r.virtualMs = 12345;
@@ -35,9 +36,11 @@ TEST(Report, SummaryListsFailuresAndCounts) {
             "09:00:00(  0)=>a <b> & \"c\"\n"
             "09:00:00( 50)=>ctl\x01\n"
             "==== summary\n"
+            "FAILED line 4: expect calls 1: 2 calls ended\n"
             "FAILED line 5: wait \"y & z\" 2.000: no line holding the text by 2.000 s\n"
             "FAILED end: channels still in a call at the limit of 1.000 s\n"
-            "expectations: 1 met, 2 failed\n"
+            "expectations: 1 met, 1 failed\n"
+            "steps failed: 2\n"
             "calls: 2 started, 1 completed\n"
             "virtual time: 12.345 s\n");
   // Real time stays out: the output is the same on every machine.
@@ -55,7 +58,7 @@ TEST(Report, AllMet) {
 
 TEST(Report, JUnitEscapesAndCounts) {
   const std::string x = junitXml(sample(), "a&b.scn");
-  EXPECT_NE(x.find("<testsuite tests=\"3\" failures=\"2\" time=\"12.345\" name=\"a&amp;b.scn\">"),
+  EXPECT_NE(x.find("<testsuite tests=\"4\" failures=\"3\" time=\"12.345\" name=\"a&amp;b.scn\">"),
             std::string::npos)
       << x;
   EXPECT_NE(x.find("name=\"line 3: expect line &quot;x&quot;\"/>"), std::string::npos) << x;

@@ -128,11 +128,19 @@ class Run {
     callproc::SysConfig cfg = callproc::readSysConfig(ini);
     // The run's output is its trace: every line is shown.
     cfg.messageshow = 1;
+    if (cfg.callintype != 0) {
+      report_.startFailed = true;
+      report_.checks.push_back(
+          {0, "start", false,
+           "the configuration is not for simulated access ([System] callintype=0)", true});
+      report_.trace = sink_.take();
+      return std::move(report_);
+    }
     std::string error;
     if (rt_.start(cfg, ini, &error) == callproc::StartResult::kDatabaseFailed) {
       trace_("%s", error.c_str());
       report_.startFailed = true;
-      report_.checks.push_back({0, "start", false, "the database would not open: " + error});
+      report_.checks.push_back({0, "start", false, "the database would not open: " + error, true});
     } else {
       rt_.prepareChannels();
       steps();
@@ -164,7 +172,7 @@ class Run {
     return true;
   }
   void failStep(const Step& s, std::string detail) {
-    report_.checks.push_back({s.line, lineText(s.line), false, std::move(detail)});
+    report_.checks.push_back({s.line, lineText(s.line), false, std::move(detail), true});
   }
   std::string lineText(int line) const {
     for (const Step& s : sc_.steps)
@@ -219,6 +227,17 @@ class Run {
       failStep(s, "the configuration has no channel " + std::to_string(s.channel));
       return;
     }
+    // A call or a hang-up on an extension would lift or replace its handset:
+    // say so rather than run something else than the author meant.
+    const bool inner = rt_.cti().CTIGetChannelType(s.channel) == CHAN_TYPE_INNER;
+    if (inner && (s.kind == Step::kCall || s.kind == Step::kHangup)) {
+      failStep(s, "channel " + std::to_string(s.channel) + " is an extension: use lift or putdown");
+      return;
+    }
+    if (!inner && (s.kind == Step::kLift || s.kind == Step::kPutDown)) {
+      failStep(s, "channel " + std::to_string(s.channel) + " is no extension: use call or hangup");
+      return;
+    }
     callproc::KeyCallEvent e;
     e.channel = s.channel;
     switch (s.kind) {
@@ -255,7 +274,7 @@ class Run {
       if (elapsed() >= sc_.limitMs) {
         report_.checks.push_back(
             {1 << 30, "end", false,
-             "channels still in a call at the limit of " + seconds(sc_.limitMs) + " s"});
+             "channels still in a call at the limit of " + seconds(sc_.limitMs) + " s", true});
         return;
       }
       pass();
@@ -378,9 +397,13 @@ void printReport(const Report& report, std::FILE* out) {
     std::fputs(line.c_str(), out);
     std::fputc('\n', out);
   }
-  int met = 0, failed = 0;
-  for (const Check& c : report.checks)
-    (c.met ? met : failed)++;
+  int met = 0, failed = 0, stepsFailed = 0;
+  for (const Check& c : report.checks) {
+    if (c.step)
+      stepsFailed += c.met ? 0 : 1;
+    else
+      (c.met ? met : failed)++;
+  }
   std::fprintf(out, "==== summary\n");
   for (const Check& c : report.checks) {
     if (c.met) continue;
@@ -390,6 +413,7 @@ void printReport(const Report& report, std::FILE* out) {
       std::fprintf(out, "FAILED %s: %s\n", c.what.c_str(), c.detail.c_str());
   }
   std::fprintf(out, "expectations: %d met, %d failed\n", met, failed);
+  if (stepsFailed) std::fprintf(out, "steps failed: %d\n", stepsFailed);
   std::fprintf(out, "calls: %d started, %d completed\n", report.callsStarted,
                report.callsCompleted);
   std::fprintf(out, "virtual time: %s s\n", seconds(report.virtualMs).c_str());

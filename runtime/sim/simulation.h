@@ -32,6 +32,7 @@ struct Check {
   std::string what;  // the scenario line
   bool met = false;
   std::string detail;  // why it failed, or what was found
+  bool step = false;   // a step or the run itself, not an expectation
 };
 
 struct Report {

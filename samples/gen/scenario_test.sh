@@ -5,8 +5,8 @@
 #   scenario_test.sh OLVARO SAMPLE_CPL SAMPLES_DIR SCENARIO EXPECTED_EXIT
 # Golden file: SCENARIO with .trace for the standard output (exits 0 and 1),
 # .stderr for the error output (exit 2). The scenario runs twice, each time
-# in a fresh copy of the project with an empty database: both runs must
-# print the same bytes. With OLVARO_UPDATE_GOLDEN=1 the golden file is
+# in a fresh copy of the project with an empty database, the two in
+# different time zones: both runs must print the same bytes. With OLVARO_UPDATE_GOLDEN=1 the golden file is
 # written instead of compared.
 set -u
 olvaro=$1 cpl=$2 samples=$3 scenario=$4 want=$5
@@ -16,7 +16,8 @@ trap 'rm -rf "$work"' EXIT
 fail=0
 say() { echo "scenario $name: $*"; }
 
-# run N: one run in a fresh project folder $work/N; its exit status in rcN.
+# run N ZONE: one run in a fresh project folder $work/N with TZ=ZONE; its
+# exit status in rcN.
 run() {
   local d="$work/$1"
   mkdir -p "$d/flows" "$d/voice"
@@ -25,11 +26,13 @@ run() {
   cp "$samples/sysconfig.ini" "$d/"
   bash "$samples/db/make_db.sh" "$d/ivr.sqlite" || { say "cannot create the database"; exit 1; }
   cp "$scenario" "$d/$name.scn"
-  (cd "$d" && "$olvaro" simulate "$name.scn" --junit report.xml >out.txt 2>err.txt)
+  (cd "$d" && TZ=$2 "$olvaro" simulate "$name.scn" --junit report.xml >out.txt 2>err.txt)
   eval "rc$1=\$?"
 }
-run 1
-run 2
+# The second run in another time zone: the simulation runs in UTC whatever
+# the machine's zone.
+run 1 UTC
+run 2 Asia/Shanghai
 
 [ "$rc1" = "$want" ] || { say "exit status $rc1, want $want"; cat "$work/1/err.txt"; fail=1; }
 if [ "$want" = 2 ]; then
