@@ -26,7 +26,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: olvaro --headless\n"
-    "       olvaro simulate SCENARIO [--config FILE] [--junit FILE]\n"
+    "       olvaro simulate SCENARIO [--config PATH] [--junit FILE]\n"
     "The IVR runtime. It reads ./sysconfig.ini from the current directory,\n"
     "initialises the telephone lines (or simulated access), opens the\n"
     "database, loads the configured compiled flows and answers calls on them.\n"

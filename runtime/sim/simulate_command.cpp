@@ -1,5 +1,6 @@
 #include "runtime/sim/simulate_command.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -16,15 +17,15 @@ namespace sim {
 namespace {
 
 const char kUsage[] =
-    "Usage: olvaro simulate SCENARIO [--config FILE] [--junit FILE]\n"
+    "Usage: olvaro simulate SCENARIO [--config PATH] [--junit FILE]\n"
     "Runs the calls of SCENARIO through the flows of the configuration on\n"
     "simulated lines and a virtual clock (50 ms a scan pass, no sleeping),\n"
     "then prints the trace with virtual timestamps and a summary of the\n"
     "expectations. Virtual time starts at 2024-01-01 09:00:00 UTC.\n"
     "\n"
-    "  --config FILE  the configuration (default ./sysconfig.ini); the run\n"
-    "                 happens in its folder, whose sysconfig.ini also sets\n"
-    "                 the simulated lines\n"
+    "  --config PATH  the configuration: a sysconfig.ini or its folder\n"
+    "                 (default ./sysconfig.ini); the run happens in that\n"
+    "                 folder, with [System] callintype=0\n"
     "  --junit FILE   also write a JUnit XML report\n"
     "\n"
     "Exit status: 0 when every expectation holds, 1 when one fails (or the\n"
@@ -77,8 +78,20 @@ int simulateMain(int argc, char** argv) {
   }
 
   junitPath = absolute(junitPath);
-  const std::string config = absolute(configPath);
+  // The simulated lines read sysconfig.ini from the working directory, so
+  // the configuration is a file of that name, or a folder holding one, and
+  // the run happens beside it.
+  std::string config = absolute(configPath);
+  struct stat st {};
+  if (stat(config.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) config += "/sysconfig.ini";
   const size_t slash = config.rfind('/');
+  if (config.substr(slash + 1) != "sysconfig.ini") {
+    std::fprintf(stderr,
+                 "olvaro simulate: --config names a file called sysconfig.ini or its folder, "
+                 "not %s\n",
+                 configPath.c_str());
+    return 2;
+  }
   const std::string dir = config.substr(0, slash == 0 ? 1 : slash);
   if (chdir(dir.c_str()) != 0) {
     std::fprintf(stderr, "olvaro simulate: cannot enter %s: %s\n", dir.c_str(),
