@@ -51,6 +51,18 @@ auto onLine(int ch, F f) {
   return f(linesOf(ch));
 }
 
+// The simulation's clock as the simulator reads it. Only ticks are read;
+// wall time stays the system's.
+class CallbackClock final : public platform::Clock {
+ public:
+  unsigned int (*ticks_)(void*) = nullptr;
+  void* ctx_ = nullptr;
+  uint32_t ticks() override { return ticks_(ctx_); }
+  std::chrono::system_clock::time_point now() override {
+    return platform::SystemClock::instance().now();
+  }
+};
+
 }  // namespace
 
 namespace hardware_internal {
@@ -90,6 +102,16 @@ void useLines(int ch, hardware::Lines* lines) {
 using hardware::Simulator;
 
 extern "C" {
+
+void HardwareSetSimulationClock(unsigned int (*ticks)(void* ctx), void* ctx) {
+  static CallbackClock clock;  // under gLock while it changes
+  locked([&](Simulator& s) {
+    clock.ticks_ = ticks;
+    clock.ctx_ = ctx;
+    s.setClock(ticks ? static_cast<platform::Clock*>(&clock) : &platform::SystemClock::instance());
+    return 0;
+  });
+}
 
 // *a receives the number of outer lines, *b the number of inner lines.
 int InitQam(int* a, int* b) {

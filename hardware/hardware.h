@@ -17,6 +17,13 @@ extern "C" {
 CTI_FUNCTIONS(CTI_DECLARE_C)
 #undef CTI_DECLARE_C
 
+/* The clock the simulated lines measure playback and recording with:
+ * ticks(ctx) gives milliseconds, wrapping at 2^32. NULL restores the
+ * monotonic clock. Only the call simulation (olvaro simulate) sets it, so
+ * that a voice file plays for its length in virtual time; other lines
+ * (telephone, SIP) keep real time. Not part of the CTI contract. */
+void HardwareSetSimulationClock(unsigned int (*ticks)(void* ctx), void* ctx);
+
 #ifdef __cplusplus
 }
 #endif

@@ -21,6 +21,8 @@
 #include "runtime/callproc/runtime.h"
 #include "runtime/callproc/trace.h"
 #include "runtime/cti/hardware_cti.h"
+#include "runtime/sim/simulate_command.h"
+
 #ifdef OLVARO_WITH_UI
 #include <QApplication>
 
@@ -32,6 +34,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: olvaro [--headless]\n"
+    "       olvaro simulate SCENARIO [--config PATH] [--junit FILE]\n"
     "The IVR runtime. It reads ./sysconfig.ini from the current directory,\n"
     "initialises the telephone lines (or simulated access), opens the\n"
     "database, loads the configured compiled flows and answers calls on them.\n"
@@ -47,6 +50,8 @@ const char kUsage[] =
     "              (calls in progress finish on their version, new calls take\n"
     "              the new one), removed entries free their slots, and the\n"
     "              trigger table is replaced.\n"
+    "  simulate    run a call scenario on simulated lines in virtual time\n"
+    "              (olvaro simulate --help tells more)\n"
     "  -h, --help  show this text\n"
     "\n"
     "Under simulated access ([System] callintype=0) calls are placed with\n"
@@ -269,6 +274,7 @@ int runWindow(int argc, char** argv, StopSignals& stopSignals) {
 #endif
 
 int main(int argc, char** argv) {
+  if (argc > 1 && !std::strcmp(argv[1], "simulate")) return sim::simulateMain(argc - 1, argv + 1);
   bool headless = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {

@@ -641,6 +641,7 @@ void Runtime::resetChannel(int c) {
     chans_.holdsBank(c) = false;
   }
   hungUpSeen_[c] = false;
+  if (resetObserver_) resetObserver_(c, chans_.current(c).kind() != cpl::kKindWaitCall);
   chans_.current(c).setKind(cpl::kKindWaitCall);
   chans_.current(c).block = nullptr;
   // Voice mail (4) and forwarding (5) belong to the extension, not the call.
@@ -661,18 +662,23 @@ void Runtime::resetChannel(int c) {
   }
 }
 
+void Runtime::prepareChannels() {
+  assertOwner();
+  trace_("ivr流程解释线程开始执行");
+  for (int c = 0; c < channelCount_; ++c) {
+    int type = cti_.CTIGetChannelType(c);
+    if (type == CHAN_TYPE_OUTER || type == CHAN_TYPE_INNER) {
+      chans_.record(c).setLineState(CHAN_LINE_IDLE);
+      if (type == CHAN_TYPE_OUTER) chans_.current(c).setKind(cpl::kKindWaitCall);
+    }
+  }
+}
+
 void Runtime::startScanThread() {
   if (running_.exchange(true)) return;
   scanThread_ = std::thread([this] {
     owner_ = std::this_thread::get_id();
-    trace_("ivr流程解释线程开始执行");
-    for (int c = 0; c < channelCount_; ++c) {
-      int type = cti_.CTIGetChannelType(c);
-      if (type == CHAN_TYPE_OUTER || type == CHAN_TYPE_INNER) {
-        chans_.record(c).setLineState(CHAN_LINE_IDLE);
-        if (type == CHAN_TYPE_OUTER) chans_.current(c).setKind(cpl::kKindWaitCall);
-      }
-    }
+    prepareChannels();
     // A pass starts every 50 ms: the sleep is until the next deadline, not
     // 50 ms after the last pass ended. A pass that overruns is told at most
     // once a second, and the next one starts at once, without catching up.

@@ -83,6 +83,15 @@ class Runtime {
   // Scan thread start-up lines and channel preparation, then passes every
   // 50 ms until stop().
   void startScanThread();
+  // The start-up line and channel preparation of the scan thread alone, for
+  // an owner that runs the passes itself (the call simulation).
+  void prepareChannels();
+  // Called by resetChannel before the call's registers are cleared, with the
+  // channel and whether a call was on it (the call simulation keeps the
+  // values a call ended with).
+  void setResetObserver(std::function<void(int c, bool inCall)> observer) {
+    resetObserver_ = std::move(observer);
+  }
   void stop();
 
   // Asks a start-up in progress to give up (a stop signal): the flow-table
@@ -195,6 +204,7 @@ class Runtime {
   ChannelView* view_ = nullptr;
   std::string workDir_;
   std::function<void(int)> sleep_;
+  std::function<void(int, bool)> resetObserver_;
 
   std::atomic<int> channelCount_{0};
   std::atomic<int> callintype_{1};

@@ -88,6 +88,28 @@ TEST_F(ScanTest, ExitLeadingNowhereResetsTheChannel) {
     EXPECT_TRUE(fake_.called(c)) << c;
 }
 
+// The reset observer sees the call's registers before they are cleared, and
+// is told whether a call was on the channel.
+TEST_F(ScanTest, ResetObserverSeesTheRegistersOfTheCallThatEnded) {
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow(5)), "voc"}}, {{"8888", 0}}),
+            StartResult::kRunning);
+  std::vector<std::pair<int, bool>> seen;
+  int32_t i3 = -1;
+  rt_.setResetObserver([&](int c, bool inCall) {
+    seen.emplace_back(c, inCall);
+    i3 = rt_.channels().regs(c).I[3];
+  });
+  fake_.ring(0);
+  passes(1);
+  rt_.channels().regs(0).I[3] = 42;
+  passes(1);
+  ASSERT_EQ(seen, (std::vector<std::pair<int, bool>>{{0, true}}));
+  EXPECT_EQ(i3, 42);
+  EXPECT_EQ(rt_.channels().regs(0).I[3], 0);
+  rt_.resetChannel(1);  // nothing on it
+  EXPECT_EQ(seen.back(), std::make_pair(1, false));
+}
+
 TEST_F(ScanTest, NoTriggerHangsUpAfter1500msAcrossTheTickWrap) {
   struct Case {
     uint32_t startTick;
