@@ -34,6 +34,13 @@ struct Command {
 };
 
 int compileScript(std::span<char* const> args);
+// Loads a project for a command; false after saying why.
+bool loadOrSay(chart::Chart& chart, const char* project) {
+  const chart::LoadResult loaded = chart::loadProjectFile(chart, project);
+  if (!loaded.ok()) std::fprintf(stderr, "flowdesigner: %s\n", loaded.message.c_str());
+  return loaded.ok();
+}
+
 int compileProject(std::span<char* const> args);
 int checkProject(std::span<char* const> args);
 
@@ -168,11 +175,7 @@ int compileProject(std::span<char* const> args) {
     return 2;
   }
   chart::Chart chart;
-  const chart::LoadResult loaded = chart::loadProjectFile(chart, project);
-  if (!loaded.ok()) {
-    std::fprintf(stderr, "flowdesigner: %s\n", loaded.message.c_str());
-    return 2;
-  }
+  if (!loadOrSay(chart, project)) return 2;
   if (out.empty()) out = chart::compiledNameFor(project);
 
   const chart::CompileOutcome compiled = chart::compileChart(chart);
@@ -210,11 +213,7 @@ int checkProject(std::span<char* const> args) {
     return 2;
   }
   chart::Chart chart;
-  const chart::LoadResult loaded = chart::loadProjectFile(chart, project);
-  if (!loaded.ok()) {
-    std::fprintf(stderr, "flowdesigner: %s\n", loaded.message.c_str());
-    return 2;
-  }
+  if (!loadOrSay(chart, project)) return 2;
   // A voice directory that is not there would report every file missing.
   if (!options.voiceDir.empty()) {
     struct stat st {};
@@ -230,7 +229,6 @@ int checkProject(std::span<char* const> args) {
   if (std::fflush(stdout) != 0) return 2;
   return chart::hasErrors(findings) ? 1 : 0;
 }
-
 
 #ifdef FLOWDESIGNER_WINDOW
 // The window, with `project` opened when given.

@@ -96,4 +96,8 @@ std::string lineNumberOf(const platform::IniFile& ini, int channel) {
   return ini.getString("Out" + std::to_string(channel), "lineno", "");
 }
 
+int channelCountFor(int callintype) {
+  return callintype == 0 ? 8 : 2;
+}
+
 }  // namespace callproc

@@ -58,6 +58,10 @@ struct SysConfig {
 
 SysConfig readSysConfig(const platform::IniFile& ini);
 
+// The channel count an access mode chosen at run time gives: simulated
+// access always has 8 channels, telephone access the voice box's 2.
+int channelCountFor(int callintype);
+
 // [Out<n>] lineno, "" when absent.
 std::string lineNumberOf(const platform::IniFile& ini, int channel);
 

@@ -71,17 +71,7 @@ class DbCommandTest : public ::testing::TestWithParam<Target> {
     cpl::setExit(start, 0, 1);
     w.addRecord(start);
     w.addScript(code_, cpl::NO_TARGET);
-    SysConfig cfg;
-    const DbSettings& d = GetParam().settings;
-    cfg.callintype = 0;
-    cfg.dbType = d.type;
-    cfg.filename = d.filename;
-    cfg.server = d.server;
-    cfg.data = d.data;
-    cfg.user = d.user;
-    cfg.pass = d.pass;
-    cfg.dbPort = d.port;
-    cfg.dbDriver = d.driver;
+    SysConfig cfg = testing::configFor(GetParam().settings);
     cfg.flowCount = 1;
     cfg.flows = {{0, dir_.write("f.cpl", w.finish(pool_)), "v"}};
     cfg.triggers = {{"", 0}};

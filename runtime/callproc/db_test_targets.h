@@ -24,6 +24,21 @@ inline void PrintTo(const Target& t, std::ostream* os) {
   *os << t.name;
 }
 
+// A simulated-access configuration whose [DataBase] keys name `d`.
+inline SysConfig configFor(const DbSettings& d) {
+  SysConfig cfg;
+  cfg.callintype = 0;
+  cfg.dbType = d.type;
+  cfg.filename = d.filename;
+  cfg.server = d.server;
+  cfg.data = d.data;
+  cfg.user = d.user;
+  cfg.pass = d.pass;
+  cfg.dbPort = d.port;
+  cfg.dbDriver = d.driver;
+  return cfg;
+}
+
 inline std::vector<Target> targets() {
   static testing::TempDir dir;
   std::vector<Target> t;

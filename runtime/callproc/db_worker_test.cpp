@@ -61,17 +61,7 @@ class DbWorkerTest : public ::testing::TestWithParam<Target> {
     cpl::setExit(startRec, 0, 1);
     w.addRecord(startRec);
     w.addScript(code, cpl::NO_TARGET);
-    SysConfig cfg;
-    const DbSettings& d = GetParam().settings;
-    cfg.callintype = 0;
-    cfg.dbType = d.type;
-    cfg.filename = d.filename;
-    cfg.server = d.server;
-    cfg.data = d.data;
-    cfg.user = d.user;
-    cfg.pass = d.pass;
-    cfg.dbPort = d.port;
-    cfg.dbDriver = d.driver;
+    SysConfig cfg = testing::configFor(GetParam().settings);
     cfg.dbTimeout = 20;
     cfg.flowCount = 1;
     cfg.flows = {{0, dir_.write("f.cpl", w.finish(pool_)), "v"}};

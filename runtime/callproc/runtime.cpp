@@ -392,9 +392,7 @@ void Runtime::apply(SystemSettings& c) {
   trace_.setShow(c.messageshow != 0);
   if (c.callintype != callintype_) {
     callintype_ = c.callintype;
-    // Simulated access always has 8 channels; telephone access the voice
-    // box's two.
-    channelCount_ = c.callintype == 0 ? 8 : 2;
+    channelCount_ = channelCountFor(c.callintype);
   }
 }
 
@@ -418,7 +416,6 @@ void Runtime::apply(LineControl& c) {
       break;
   }
 }
-
 
 void Runtime::publish() {
   auto snap = std::make_shared<RuntimeSnapshot>();

@@ -129,10 +129,6 @@ SystemForm systemFormFrom(const callproc::SysConfig& c) {
           c.replaycnt, c.replaytime, c.messageshow, c.keycallport};
 }
 
-int channelCountFor(int callintype) {
-  return callintype == 0 ? 8 : 2;
-}
-
 std::string parseSystemNumbers(const std::string& dtmftimeout, const std::string& replaytime,
                                const std::string& replaycnt, const std::string& port,
                                SystemForm* f) {

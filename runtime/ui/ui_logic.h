@@ -66,8 +66,7 @@ struct SystemForm {
   int keycallport = 0;
 };
 SystemForm systemFormFrom(const callproc::SysConfig& cfg);
-// Simulated access always has 8 channels; telephone access the voice box's 2.
-int channelCountFor(int callintype);
+using callproc::channelCountFor;
 // Reads the dialog's number fields: "" when every one is a whole number in
 // its range, else the message naming the first that is not.
 std::string parseSystemNumbers(const std::string& dtmftimeout, const std::string& replaytime,
