@@ -336,4 +336,16 @@ TEST_F(TelephoneLines, DiallingOut) {
       8));
 }
 
+// A caller who gives up while ringing sends nothing: the line notices the
+// rings have stopped (after a ring period and a half of the real clock).
+TEST_F(TelephoneLines, CallerGivingUpWhileRinging) {
+  ASSERT_EQ(VBox_Ring(0, "777", 5, 0), 0);
+  VBox_Advance(200);
+  ASSERT_TRUE(eventually([] { return CTIGetOutLineStatus(0, 1) == CTI_OUT_INCOMING; }));
+  ASSERT_EQ(VBox_Replace(0), 0);
+  ASSERT_TRUE(eventually([] { return CTIGetOutLineStatus(0, 1) == CTI_OUT_HUNG_UP; }, 9));
+  EXPECT_EQ(CTISetOutHook(0), 0);
+  EXPECT_EQ(CTIGetOutLineStatus(0, 1), CTI_OUT_IDLE);
+}
+
 }  // namespace
