@@ -5,12 +5,15 @@
 
 #include "hardware/combine.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
 
 #include "hardware/hardware_internal.h"
 #include "hardware/simulator.h"
+#include "hardware/telephone_lines.h"
+#include "platform/ini.h"
 
 namespace {
 
@@ -36,6 +39,23 @@ hardware::Lines& linesOf(int ch) {
 
 void chooseLines() {
   gLinesOf.fill(&sim());
+}
+
+// The voice box's lines, made when telephone access first starts.
+hardware::TelephoneLines& telephone() {
+  static hardware::TelephoneLines* t = new hardware::TelephoneLines;
+  return *t;
+}
+
+// Opens the voice box and gives its channels to its lines; under gLock.
+int startTelephone(const hardware::Settings& settings, int* outer, int* inner) {
+  hardware::TelephoneLines& t = telephone();
+  int n = std::min(t.open(settings.indexDir), static_cast<int>(CHAN_MAX));
+  for (int ch = 0; ch < n; ++ch)
+    gLinesOf[static_cast<size_t>(ch)] = &t;
+  *outer = t.outerCount();
+  *inner = t.innerCount();
+  return n;
 }
 
 template <typename F>
@@ -116,12 +136,18 @@ void HardwareSetSimulationClock(unsigned int (*ticks)(void* ctx), void* ctx) {
 // *a receives the number of outer lines, *b the number of inner lines.
 int InitQam(int* a, int* b) {
   hardware::Settings settings = hardware::readSettings("sysconfig.ini");
+  const int access =
+      platform::IniFile("sysconfig.ini").getInt("System", "callintype", CTI_MODE_TELEPHONE);
+  int outer = 0, inner = 0;
   int n = locked([&](Simulator& s) {
     chooseLines();
-    return s.reset(settings);
+    int count = s.reset(settings);
+    outer = count;
+    if (access == CTI_MODE_TELEPHONE) count = startTelephone(settings, &outer, &inner);
+    return count;
   });
-  if (a) *a = n;
-  if (b) *b = 0;
+  if (a) *a = outer;
+  if (b) *b = inner;
   return n;
 }
 

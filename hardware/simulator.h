@@ -37,8 +37,8 @@
 //
 // sysconfig.ini, read by InitQam from the working directory:
 //   [System]   callintype  0 simulated access (8 lines); 1 (default) telephone
-//                          access, which has no lines until the voice box is
-//                          connected, so InitQam reports 0
+//                          access: the voice box's lines (telephone_lines.h),
+//                          the simulator then has none
 //   [Hardware] indexdir    folder of the indexed voices (default .\voice\index,
 //                          relative to the working directory)
 //   [Out<n>]   linetype    1 (default) an outer line, 2 an inner line: an

@@ -403,26 +403,31 @@ TEST(InitQam, AccessModeAndIndexFolderFromSysconfig) {
   writeFile(dir / "vox/2.voc", std::vector<uint8_t>(8, 0xD5));
   std::string old = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
+  // Telephone access (the default) opens the virtual voice box: a line and a
+  // local set, whose keys come from the box, not from KeyCall.
   struct Case {
     const char* ini;  // nullptr: no file
-    int channels;
+    int channels, outer, inner;
+    int keyB;    // CTISetKeyDtmf(0, 'B')
     int index2;  // CTIPlayIndex(0, 2) when there are channels
   } cases[] = {
-      {nullptr, 0, -1},
-      {"[System]\ncallintype=1\n", 0, -1},
-      {"[System]\ncallintype=0\n", 8, -1},
-      {"[System]\ncallintype=0\n[Hardware]\nindexdir=.\\vox\n", 8, 0},
+      {nullptr, 2, 1, 1, -1, -1},
+      {"[System]\ncallintype=1\n", 2, 1, 1, -1, -1},
+      {"[System]\ncallintype=1\n[Hardware]\nindexdir=.\\vox\n", 2, 1, 1, -1, 0},
+      {"[System]\ncallintype=0\n", 8, 8, 0, 0, -1},
+      {"[System]\ncallintype=0\n[Hardware]\nindexdir=.\\vox\n", 8, 8, 0, 0, 0},
   };
   for (const auto& c : cases) {
     std::filesystem::remove("sysconfig.ini");
     if (c.ini) std::ofstream("sysconfig.ini") << c.ini;
     int a = -1, b = -1;
     EXPECT_EQ(InitQam(&a, &b), c.channels) << (c.ini ? c.ini : "(none)");
-    EXPECT_EQ(a, c.channels);
-    EXPECT_EQ(b, 0);
-    EXPECT_EQ(CTIGetChannelType(0), c.channels ? CHAN_TYPE_OUTER : 0);
-    EXPECT_EQ(CTISetKeyDtmf(0, 'B'), c.channels ? 0 : -1);
+    EXPECT_EQ(a, c.outer);
+    EXPECT_EQ(b, c.inner);
+    EXPECT_EQ(CTIGetChannelType(0), CHAN_TYPE_OUTER);
+    EXPECT_EQ(CTISetKeyDtmf(0, 'B'), c.keyB);
     EXPECT_EQ(CTIPlayIndex(0, 2), c.index2) << (c.ini ? c.ini : "(none)");
+    CTIStopPlayFile(0, 0);
   }
   std::filesystem::current_path(old);
   hardware_internal::reinit(hardware::Settings{});

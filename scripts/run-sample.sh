@@ -4,30 +4,58 @@
 # flow is compiled by flowdesigner from the sample project samples/flows/sample.src.
 # It prepares build/sample-run/ (configuration, flow, voices, database), starts
 # the runtime and places one demonstration call with keycall. Ctrl-C ends it.
-#   --no-demo   start the runtime without placing the demonstration call
+#   --no-demo     start the runtime without placing the demonstration call
+#   --telephone   telephone access instead: the virtual voice box inside olvaro
+#                 takes the call, rung and keyed with the voicebox tool over
+#                 $PARVANE_CONTROL (default build/sample-run/box.sock)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 demo=1
+telephone=0
 for a in "$@"; do
   case "$a" in
     --no-demo) demo=0 ;;
-    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --telephone) telephone=1 ;;
+    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-sample.sh: unknown option '$a' (try --help)" >&2; exit 2 ;;
   esac
 done
 
 cmake -S . -B build/debug -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 # sample_cpl compiles samples/flows/sample.src with flowdesigner.
-cmake --build build/debug -j"$(nproc)" --target olvaro keycall cpldump sample_cpl
+cmake --build build/debug -j"$(nproc)" --target olvaro keycall voicebox cpldump sample_cpl
 bin=$PWD/build/debug
 
 run=build/sample-run
 mkdir -p "$run/flows" "$run/voice"
-cp samples/sysconfig.ini "$run/"
+if [ "$telephone" -eq 1 ]; then
+  cp samples/sysconfig-telephone.ini "$run/sysconfig.ini"
+else
+  cp samples/sysconfig.ini "$run/"
+fi
 cp build/debug/samples/flows/sample.cpl "$run/flows/"
 cp samples/voice/*.voc samples/voice/*.qx "$run/voice/"
 bash samples/db/make_db.sh "$run/ivr.sqlite"
 port=$(sed -n 's/^keycallport=//p' "$run/sysconfig.ini")
+
+if [ "$telephone" -eq 1 ]; then
+  export PARVANE_CONTROL=${PARVANE_CONTROL:-$PWD/$run/box.sock}
+  echo "sample: runtime on the voice box in $run; ring it with"
+  echo "  PARVANE_CONTROL=$PARVANE_CONTROL $bin/tools/voicebox ring 0 13900001111"
+  echo "  PARVANE_CONTROL=$PARVANE_CONTROL $bin/tools/voicebox keys 0 '#'   (and hangup 0)"
+  echo "sample: Ctrl-C stops it"
+  if [ "$demo" -eq 1 ]; then
+    (
+      vb() { "$bin/tools/voicebox" "$@" >/dev/null; }
+      sleep 1.5
+      vb ring 0 13900001111   # answered once the caller ID came, then welcome
+      sleep 4; vb keys 0 2    # menu: 2 records a message
+      sleep 3; vb keys 0 '#'  # the recording ends; script "tally", then good-bye
+    ) &
+  fi
+  cd "$run"
+  exec "$bin/runtime/olvaro" --headless
+fi
 
 echo "sample: runtime in $run; place calls with"
 echo "  $bin/tools/keycall --port $port call 0 13900001111"

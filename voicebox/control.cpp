@@ -330,20 +330,20 @@ extern "C" int VBox_FeedVoice(int channel, const unsigned char* data, int length
 extern "C" int VBox_ReadPlayed(int channel, unsigned char* buffer, int size) {
   if (!buffer || size < 0) return -1;
   auto d = virtualBox().takePlayed(channel, static_cast<size_t>(size));
-  std::memcpy(buffer, d.data(), d.size());
+  if (!d.empty()) std::memcpy(buffer, d.data(), d.size());  // an empty one has no data
   return static_cast<int>(d.size());
 }
 extern "C" int VBox_ReadDialled(int channel, char* buffer, int size) {
   if (!buffer || size <= 0) return -1;
   auto d = virtualBox().takeDialled(channel, static_cast<size_t>(size - 1));
-  std::memcpy(buffer, d.data(), d.size());
+  if (!d.empty()) std::memcpy(buffer, d.data(), d.size());  // an empty one has no data
   buffer[d.size()] = 0;
   return static_cast<int>(d.size());
 }
 extern "C" int VBox_ReadFskSent(int channel, unsigned char* buffer, int size) {
   if (!buffer || size < 0) return -1;
   auto d = virtualBox().takeFskSent(channel, static_cast<size_t>(size));
-  std::memcpy(buffer, d.data(), d.size());
+  if (!d.empty()) std::memcpy(buffer, d.data(), d.size());  // an empty one has no data
   return static_cast<int>(d.size());
 }
 extern "C" int VBox_Advance(int milliseconds) {

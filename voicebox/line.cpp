@@ -563,6 +563,12 @@ extern "C" int ZT_SendCID_Ring(int channel, int mode, const char* number) {
     g_cidThread.join();
   }
   g_cidStop = false;
+  // A mode of neither kind only ends the earlier sender: its own would end at
+  // once with -3, a thread nobody joins until the next call.
+  if ((mode & 0x0F) != 0 && (mode & 0x0F) != 1) {
+    g_cidResult = -3;
+    return 1;
+  }
   std::string text = number ? std::string(number, strnlen(number, 1024)) : std::string();
   int arg = (channel & 0x0F) << 8 | (mode & 0x0F);
   try {
