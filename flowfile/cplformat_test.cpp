@@ -36,7 +36,9 @@ TEST(OpcodeTable, ExecutedCommandsAreNamedAndInAnInterpreterFamily) {
   std::set<std::string_view> traceNames;
   int executed = 0;
   for (const auto& op : kOpcodes) {
-    if (op.code != kOpLabelOnly) EXPECT_TRUE(traceNames.insert(op.traceName).second) << op.keyword;
+    if (op.code != kOpLabelOnly) {
+      EXPECT_TRUE(traceNames.insert(op.traceName).second) << op.keyword;
+    }
     if (!op.executed) continue;
     ++executed;
     EXPECT_FALSE(op.keyword.empty()) << op.code;

@@ -154,7 +154,9 @@ TEST(ProjectFile, EveryKindSurvivesARoundTrip) {
     std::vector<uint8_t> record = c.block(b).record;
     for (size_t k = 2; k < record.size(); ++k)
       record[k] = static_cast<uint8_t>(k * 31 + kind);
-    if (kind != 48) ASSERT_TRUE(c.setRecord(b, record));
+    if (kind != 48) {
+      ASSERT_TRUE(c.setRecord(b, record));
+    }
     c.setNote(b, platform::utf8ToGbk("说明" + std::to_string(kind)));
     c.setEnabled(b, i % 3 != 0);
     ++i;

@@ -495,8 +495,9 @@ class BrowserTest : public UiTest {
     size_t pos = 0;
     for (size_t semi; (semi = schema.find(';', pos)) != std::string::npos; pos = semi + 1) {
       std::string stmt = schema.substr(pos, semi - pos);
-      if (stmt.find("CREATE") != std::string::npos)
+      if (stmt.find("CREATE") != std::string::npos) {
         ASSERT_TRUE(db.execute(stmt.substr(stmt.find("CREATE")), &err)) << err.message;
+      }
     }
     const char* rows[] = {
         "insert into T_CallRecord values ('2024050607080901','13900001111','8888',"
@@ -728,8 +729,9 @@ TEST_F(UiTest, BrowsersOnPostgreSql) {
   size_t pos = 0;
   for (size_t semi; (semi = schema.find(';', pos)) != std::string::npos; pos = semi + 1) {
     std::string stmt = schema.substr(pos, semi - pos);
-    if (stmt.find("CREATE") != std::string::npos)
+    if (stmt.find("CREATE") != std::string::npos) {
       ASSERT_TRUE(db.execute(stmt.substr(stmt.find("CREATE")), &err)) << err.message;
+    }
   }
   for (const char* r :
        {"insert into T_CallRecord values ('1','139','8888','2024-05-06 07:08:09',"
