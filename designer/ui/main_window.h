@@ -1,9 +1,10 @@
 // Tfrmmain, the designer's main window: the menus "文件" and "项目", the
 // block toolbar on the left, the upper toolbar with the drawing mode and the
-// background colour, the 5000 x 5000 canvas in a scroll area and the status
-// bar, and the dock "检查结果" with the findings of the flow check. It owns the chart (the document) and the canvas state; every edit
-// goes to the chart as a command, and the window follows the chart as its
-// observer (caption, enabled commands, repaint).
+// background colour, the 5000 x 5000 canvas in a scroll area, the status
+// bar and the dock "检查结果" with the findings of the flow check. It owns
+// the chart (the document) and the canvas state; every edit goes to the
+// chart as a command, and the window follows the chart as its observer
+// (caption, enabled commands, repaint).
 #pragma once
 
 #include <QMainWindow>
