@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 
 #include "designer/chart/block_dialogs.h"
@@ -621,6 +622,16 @@ std::string checkSummary(const std::vector<Finding>& findings) {
   });
   return "检查完成: " + std::to_string(errors) + "个错误, " +
          std::to_string(findings.size() - static_cast<size_t>(errors)) + "个警告";
+}
+
+std::string voiceDirBeside(std::string_view projectPath) {
+  if (projectPath.empty() || projectPath == kUntitled) return {};
+  std::error_code ec;
+  const std::filesystem::path dir =
+      std::filesystem::path(projectPath).parent_path() / std::filesystem::path("voice");
+  // A file called "voice" is not a folder of voice files.
+  if (!std::filesystem::is_directory(dir, ec)) return {};
+  return dir.string();
 }
 
 }  // namespace chart

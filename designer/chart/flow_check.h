@@ -95,6 +95,13 @@ std::string formatFinding(const Finding& f);
 std::string checkSummary(const std::vector<Finding>& findings);
 bool hasErrors(const std::vector<Finding>& findings);
 
+// The voice directory the designer's window checks a project against: the
+// folder "voice" beside the project file (exactly that name), when it is
+// there. Empty, so voice files are not checked, for a chart never saved
+// ("未命名") or a project without that folder: any other guess would report
+// every file of the flow missing. The command line takes --voice-dir instead.
+std::string voiceDirBeside(std::string_view projectPath);
+
 // The toolbar caption of a block kind ("播放语音"); "开始" for the start
 // block; "类型<n>" for a kind outside the table.
 std::string kindCaption(int kind);

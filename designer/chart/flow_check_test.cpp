@@ -306,5 +306,30 @@ TEST(FlowCheck, SummaryAndNotesOnOneLine) {
   EXPECT_EQ(kindCaption(99), "类型99");
 }
 
+TEST(FlowCheck, VoiceDirectoryBesideTheProject) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(::testing::TempDir()) / "voice_beside";
+  fs::remove_all(root);
+  fs::create_directories(root / "with" / "voice");
+  fs::create_directories(root / "without");
+  fs::create_directories(root / "file");
+  std::ofstream(root / "file" / "voice") << "not a folder";
+  fs::create_directories(root / "upper" / "Voice");
+  struct {
+    std::string project;
+    std::string want;
+  } const cases[] = {
+      {(root / "with" / "flow.src").string(), (root / "with" / "voice").string()},
+      {(root / "without" / "flow.src").string(), ""},
+      {(root / "file" / "flow.src").string(), ""},
+      {(root / "upper" / "flow.src").string(), ""},  // the name is exactly "voice"
+      {std::string(kUntitled), ""},
+      {"", ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(voiceDirBeside(c.project), c.want) << c.project;
+  fs::remove_all(root);
+}
+
 }  // namespace
 }  // namespace chart

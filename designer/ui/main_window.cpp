@@ -5,14 +5,17 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <cerrno>
 #include <cstring>
 
@@ -93,11 +96,14 @@ Tfrmmain::Tfrmmain(QWidget* parent)
   QMenu* project = menuBar()->addMenu(QStringLiteral("项目"));
   compile_ = project->addAction(QStringLiteral("生成IVR执行文件"), QKeySequence(Qt::Key_F7), this,
                                 [this] { compile(); });
+  check_ = project->addAction(QStringLiteral("检查流程"), QKeySequence(Qt::Key_F8), this,
+                              [this] { checkFlow(); });
   new_->setObjectName("new");
   open_->setObjectName("open");
   save_->setObjectName("save");
   saveAs_->setObjectName("saveas");
   compile_->setObjectName("compile");
+  check_->setObjectName("check");
 
   // Editing keys of the canvas (no menu of their own).
   auto key = [this](const char* name, QKeySequence seq, auto run) {
@@ -165,6 +171,29 @@ Tfrmmain::Tfrmmain(QWidget* parent)
   connect(colours_, &QComboBox::currentIndexChanged, this,
           [this](int i) { setBackground(colours_->itemData(i).value<QColor>()); });
   setBackground(kSkyBlue);
+
+  // The findings of the last check, below the canvas; hidden until then.
+  findingsDock_ = new QDockWidget(QStringLiteral("检查结果"), this);
+  findingsDock_->setObjectName("findings");
+  findingsList_ = new QTreeWidget(findingsDock_);
+  findingsList_->setObjectName("findingsList");
+  findingsList_->setRootIsDecorated(false);
+  findingsList_->setUniformRowHeights(true);
+  findingsList_->setHeaderLabels({QStringLiteral("级别"), QStringLiteral("命令"),
+                                  QStringLiteral("类型"), QStringLiteral("说明"),
+                                  QStringLiteral("问题")});
+  findingsList_->setColumnWidth(0, 70);
+  findingsList_->setColumnWidth(1, 60);
+  findingsList_->setColumnWidth(2, 100);
+  findingsList_->setColumnWidth(3, 140);
+  findingsDock_->setWidget(findingsList_);
+  addDockWidget(Qt::BottomDockWidgetArea, findingsDock_);
+  findingsDock_->hide();
+  connect(findingsList_, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item, int) {
+    showFinding(findingsList_->indexOfTopLevelItem(item));
+  });
+  project->addSeparator();
+  project->addAction(findingsDock_->toggleViewAction());
 
   // Status bar: the block's position after a move; the mouse and the
   // compile's progress.
@@ -279,6 +308,7 @@ bool Tfrmmain::fileNew() {
   if (!settleChanges()) return false;
   chart_.reset();
   state_ = chart::CanvasState{};
+  clearFindings();
   toolUsed();
   captionOverride_.clear();
   refresh();
@@ -294,6 +324,7 @@ bool Tfrmmain::fileOpen() {
 
 bool Tfrmmain::openFile(const QString& path) {
   state_ = chart::CanvasState{};
+  clearFindings();
   const chart::LoadResult r = chart::loadProjectFile(chart_, path.toStdString(), &sink_);
   for (int b : r.selected)
     state_.select(chart_, b);
@@ -337,6 +368,9 @@ bool Tfrmmain::compile() {
   const chart::CompileCommandResult r = chart::compileCommand(chart_, chosen, &sink_);
   setStatusText(1, qs(r.status));
   refresh();
+  // A flow that compiles may still cut calls off; what the check finds is
+  // shown beside the compile's outcome.
+  checkFlow();
   return r.ok;
 }
 
@@ -390,6 +424,60 @@ void Tfrmmain::undo() {
 void Tfrmmain::redo() {
   chart_.redo();
   refresh();
+}
+
+void Tfrmmain::clearFindings() {
+  findings_.clear();
+  findingIds_.clear();
+  findingsList_->clear();
+  findingsDock_->setWindowTitle(QStringLiteral("检查结果"));
+}
+
+void Tfrmmain::checkFlow() {
+  chart::CheckOptions options;
+  options.voiceDir = chart::voiceDirBeside(chart_.fileName());
+  clearFindings();
+  findings_ = chart::checkFlow(chart_, options);
+  const QIcon errorIcon = style()->standardIcon(QStyle::SP_MessageBoxCritical);
+  const QIcon warningIcon = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+  for (const chart::Finding& f : findings_) {
+    const bool error = f.severity == chart::Severity::kError;
+    auto* item = new QTreeWidgetItem(findingsList_);
+    item->setIcon(0, error ? errorIcon : warningIcon);
+    item->setText(0, error ? QStringLiteral("错误") : QStringLiteral("警告"));
+    item->setForeground(0, error ? QColor(0xc0, 0x00, 0x00) : QColor(0x9a, 0x60, 0x00));
+    item->setText(1, QString::number(f.block));
+    item->setText(2, QString::fromStdString(chart::kindCaption(f.kind)));
+    item->setText(3, QString::fromStdString(f.note));
+    item->setText(4, QString::fromStdString(f.message));
+    item->setToolTip(4, item->text(4));
+    findingIds_.push_back(f.block >= 0 && f.block < chart_.blockCount() ? chart_.block(f.block).id
+                                                                        : 0);
+  }
+  if (findings_.empty()) {
+    auto* item = new QTreeWidgetItem(findingsList_);
+    item->setText(0, QStringLiteral("没有发现问题"));
+    item->setFlags(Qt::ItemIsEnabled);
+    item->setFirstColumnSpanned(true);
+  }
+  findingsDock_->setWindowTitle(QStringLiteral("检查结果 - ") +
+                                QString::fromStdString(chart::checkSummary(findings_)));
+  findingsDock_->show();
+}
+
+bool Tfrmmain::showFinding(int row) {
+  if (row < 0 || row >= static_cast<int>(findingIds_.size()) || findingIds_[row] == 0) return false;
+  const int b = chart_.blockIndexOf(findingIds_[row]);
+  if (b < 0) return false;
+  state_.deselectAll();
+  state_.deselectConnection();
+  state_.select(chart_, b);
+  state_.setCurrent(chart_, b);
+  const chart::GELE& block = chart_.block(b);
+  // The body and its exits, with room around them.
+  scroll_->ensureVisible(block.left + 40, block.top + 16, 120, 80);
+  canvas_->update();
+  return true;
 }
 
 }  // namespace designer_ui

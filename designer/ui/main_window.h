@@ -1,9 +1,10 @@
 // Tfrmmain, the designer's main window: the menus "文件" and "项目", the
 // block toolbar on the left, the upper toolbar with the drawing mode and the
-// background colour, the 5000 x 5000 canvas in a scroll area and the status
-// bar. It owns the chart (the document) and the canvas state; every edit
-// goes to the chart as a command, and the window follows the chart as its
-// observer (caption, enabled commands, repaint).
+// background colour, the 5000 x 5000 canvas in a scroll area, the status
+// bar and the dock "检查结果" with the findings of the flow check. It owns
+// the chart (the document) and the canvas state; every edit goes to the
+// chart as a command, and the window follows the chart as its observer
+// (caption, enabled commands, repaint).
 #pragma once
 
 #include <QMainWindow>
@@ -12,13 +13,17 @@
 
 #include "designer/chart/canvas_state.h"
 #include "designer/chart/chart.h"
+#include "designer/chart/flow_check.h"
 #include "designer/ui/questions.h"
 
 class QAction;
 class QActionGroup;
 class QComboBox;
+class QDockWidget;
 class QLabel;
 class QScrollArea;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace designer_ui {
 
@@ -52,6 +57,10 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
   bool fileSave();
   bool fileSaveAs();
   bool compile();
+  // "检查流程": the findings of the chart as it is now, in the dock
+  // "检查结果", which it shows. Compiling runs it too. Voice files are
+  // checked against chart::voiceDirBeside(the project file).
+  void checkFlow();
   // The unsaved-changes question: true when the command may go on.
   bool settleChanges();
 
@@ -80,6 +89,16 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
   const QString& startDir() const { return startDir_; }
   void setStartDir(const QString& dir) { startDir_ = dir; }
 
+  // The dock of findings and its list: one row a finding (级别, 命令, 类型,
+  // 说明, 问题), or one row "没有发现问题" after a check that found none.
+  QDockWidget& findingsDock() { return *findingsDock_; }
+  QTreeWidget& findingsList() { return *findingsList_; }
+  const std::vector<chart::Finding>& findings() const { return findings_; }
+  // Selects the block of the finding in `row` alone, makes it current and
+  // scrolls it into view, as a double click on the row does. False when the
+  // row names no block or the block has gone since the check.
+  bool showFinding(int row);
+
   // The caption the window shows for the chart's name and modified flag.
   QString captionFor() const;
 
@@ -89,6 +108,7 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
  private:
   void chartChanged(const chart::ChartChange& change) override;
   void refresh();
+  void clearFindings();  // another chart: the old findings name its blocks
   bool saveTo(const QString& path);
   QString askSaveName(const QString& filter);
 
@@ -101,7 +121,13 @@ class Tfrmmain : public QMainWindow, private chart::ChartObserver {
   QScrollArea* scroll_ = nullptr;
   QComboBox* colours_ = nullptr;
   QActionGroup* tools_ = nullptr;
-  QAction *new_, *open_, *save_, *saveAs_, *compile_, *straight_, *angled_;
+  QAction *new_, *open_, *save_, *saveAs_, *compile_, *check_, *straight_, *angled_;
+  QDockWidget* findingsDock_ = nullptr;
+  QTreeWidget* findingsList_ = nullptr;
+  std::vector<chart::Finding> findings_;
+  // The ids of the findings' blocks at the time of the check: an edit since
+  // may have renumbered the blocks, but never reuses an id.
+  std::vector<uint32_t> findingIds_;
   QLabel* panels_[2] = {};
   bool rightAngle_ = true;
   QString startDir_;

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDockWidget>
 #include <QFile>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -11,7 +12,9 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
+#include "designer/chart/block_dialogs.h"
 #include "designer/chart/flow_writer.h"
 #include "designer/chart/geometry.h"
 #include "designer/chart/project_file.h"
@@ -76,6 +79,7 @@ TEST_F(Window, MenusToolbarsAndCaptionOfANewChart) {
       {"save", "保存", QKeySequence("Ctrl+S"), false},  // nothing to save yet
       {"saveas", "另存为", QKeySequence(), false},      // no file name yet
       {"compile", "生成IVR执行文件", QKeySequence("F7"), true},
+      {"check", "检查流程", QKeySequence("F8"), true},
   };
   for (const Item& i : items) {
     SCOPED_TRACE(i.name);
@@ -533,6 +537,139 @@ TEST_F(Documents, AFailingScriptIsReportedInTheStatusBar) {
   EXPECT_EQ(w.statusText(1), "编译错误,脚本命令1错误");
   ASSERT_EQ(q.messages.size(), 1);
   EXPECT_TRUE(q.messages[0].startsWith("错误|[0行;"));
+}
+
+// The findings dock, driven through the menu key and the list's own mouse
+// events.
+class Findings : public Documents {
+ protected:
+  // The dock's rows, columns joined by "|".
+  QStringList rows() {
+    QStringList out;
+    QTreeWidget& list = w.findingsList();
+    for (int i = 0; i < list.topLevelItemCount(); ++i) {
+      QStringList cells;
+      for (int col = 0; col < list.columnCount(); ++col)
+        cells << list.topLevelItem(i)->text(col);
+      out << cells.join("|");
+    }
+    return out;
+  }
+  void doubleClickRow(int row) {
+    QTreeWidget& list = w.findingsList();
+    QCoreApplication::processEvents();  // the dock just shown gets its size
+    const QRect r = list.visualItemRect(list.topLevelItem(row));
+    ASSERT_TRUE(r.isValid());
+    doubleClick(list.viewport(), r.center());
+  }
+  // A play-voice block with its dialog confirmed, playing `file`.
+  int play(int x, int y, const std::string& file) {
+    const int b = c().addBlock(cpl::kKindPlayVoice, x, y);
+    EXPECT_TRUE(chart::dialogs::acceptForBlock(c(), b, {file, "0", "#", "$chan"}).ok);
+    return b;
+  }
+};
+
+TEST_F(Findings, TheCheckListsExactlyTheChartsFindings) {
+  EXPECT_FALSE(w.findingsDock().isVisible());  // nothing checked yet
+  const int script = c().addBlock(cpl::kKindScript, 300, 200);
+  c().setScript(script, "set i1", {});
+  ASSERT_GE(c().connect(0, 0, script, {}), 0);
+  const int lone = c().addBlock(cpl::kKindRecord, 600, 200);
+  c().setNote(lone, platform::utf8ToGbk("留言"));
+  key(Qt::Key_F8);
+  EXPECT_TRUE(w.findingsDock().isVisible());
+  EXPECT_EQ(rows(), QStringList({
+                        "错误|1|脚本命令||脚本编译错误:[0行;7列]错误的ID\"EOL\",缺少逗号",
+                        "错误|2|录音|留言|参数未设置(属性对话框从未确定)",
+                        "警告|2|录音|留言|从开始命令无法到达",
+                    }));
+  EXPECT_EQ(w.findingsDock().windowTitle(), "检查结果 - 检查完成: 2个错误, 1个警告");
+  // Errors and warnings differ by more than their word.
+  QTreeWidget& list = w.findingsList();
+  EXPECT_FALSE(list.topLevelItem(0)->icon(0).isNull());
+  EXPECT_EQ(list.topLevelItem(0)->foreground(0), list.topLevelItem(1)->foreground(0));
+  EXPECT_NE(list.topLevelItem(0)->foreground(0), list.topLevelItem(2)->foreground(0));
+  EXPECT_EQ(list.topLevelItem(0)->icon(0).cacheKey(), list.topLevelItem(1)->icon(0).cacheKey());
+  EXPECT_NE(list.topLevelItem(0)->icon(0).cacheKey(), list.topLevelItem(2)->icon(0).cacheKey());
+  // The same list as the command line's.
+  ASSERT_EQ(w.findings(), chart::checkFlow(c()));
+}
+
+TEST_F(Findings, VoiceFilesAreCheckedInTheVoiceFolderBesideTheProject) {
+  const int hello = play(300, 200, "hello.wav");
+  const int gone = play(300, 300, "gone.wav");
+  ASSERT_GE(c().connect(0, 0, hello, {}), 0);
+  ASSERT_GE(c().connect(hello, 0, gone, {}), 0);
+  ASSERT_GE(c().connect(hello, 1, gone, {}), 0);
+  q.names = {path("flow.src")};
+  ASSERT_TRUE(w.fileSave());
+  // No voice folder: the files are not looked for.
+  key(Qt::Key_F8);
+  EXPECT_EQ(rows(), QStringList({"没有发现问题||||"}));
+  EXPECT_FALSE(w.showFinding(0));  // the row names no block
+  ASSERT_TRUE(QDir(dir.path()).mkdir("voice"));
+  QFile(path("voice/hello.wav")).open(QIODevice::WriteOnly);
+  key(Qt::Key_F8);
+  ASSERT_EQ(w.findings().size(), 1u);
+  EXPECT_EQ(w.findings()[0].what, chart::FindingKind::kMissingVoice);
+  EXPECT_EQ(w.findings()[0].block, gone);
+}
+
+TEST_F(Findings, DoubleClickSelectsTheBlockAndScrollsToIt) {
+  const int near = c().addBlock(cpl::kKindRecord, 300, 200);
+  const int far = c().addBlock(cpl::kKindRecord, 3000, 4000);
+  w.state().select(c(), near);
+  key(Qt::Key_F8);
+  // 开始 leads nowhere; each record block: unreachable, parameters not set.
+  ASSERT_EQ(w.findingsList().topLevelItemCount(), 5);
+  EXPECT_EQ(w.findingsList().topLevelItem(3)->text(1), QString::number(far));
+  doubleClickRow(3);
+  EXPECT_EQ(w.state().selectedBlocks(c()), std::vector<int>{far});
+  EXPECT_EQ(w.state().current(c()), far);
+  // The block lies inside the visible part of the canvas.
+  const QRect seen(-w.canvas().pos(), w.scrollArea().viewport()->size());
+  EXPECT_TRUE(seen.contains(bodyOf(c().block(far)))) << seen.x() << "," << seen.y();
+
+  doubleClickRow(1);
+  EXPECT_EQ(w.state().selectedBlocks(c()), std::vector<int>{near});
+  EXPECT_TRUE(QRect(-w.canvas().pos(), w.scrollArea().viewport()->size())
+                  .contains(bodyOf(c().block(near))));
+
+  // A deletion renumbers the blocks: the rows still find theirs, and a row
+  // whose block went selects nothing.
+  w.deleteSelection();
+  EXPECT_FALSE(w.showFinding(1));
+  doubleClickRow(3);
+  EXPECT_EQ(w.state().selectedBlocks(c()), std::vector<int>{far - 1});
+}
+
+TEST_F(Findings, AnEditAndACheckOrACompileRefreshTheList) {
+  const int a = play(300, 200, "a.wav");
+  key(Qt::Key_F8);
+  EXPECT_EQ(rows(), QStringList({"错误|0|开始||开始命令的出口未连接,来电接通后即被挂断",
+                                 "警告|1|播放语音||从开始命令无法到达"}));
+  // The edit alone leaves the list as it was; the check follows it.
+  ASSERT_GE(c().connect(0, 0, a, {}), 0);
+  EXPECT_EQ(w.findingsList().topLevelItemCount(), 2);
+  key(Qt::Key_F8);
+  EXPECT_EQ(rows(), QStringList({"没有发现问题||||"}));
+  EXPECT_EQ(w.findingsDock().windowTitle(), "检查结果 - 检查完成: 0个错误, 0个警告");
+
+  // A compile checks too.
+  const int lone = c().addBlock(cpl::kKindRecord, 600, 200);
+  q.names = {path("flow.src")};
+  ASSERT_TRUE(w.fileSave());
+  key(Qt::Key_F7);
+  ASSERT_TRUE(QFile::exists(path("flow.cpl")));
+  ASSERT_EQ(w.findings().size(), 2u);
+  EXPECT_EQ(w.findings()[0].block, lone);
+
+  // Another chart: the old rows would name its blocks.
+  q.answers = {Answer::kNo};
+  ASSERT_TRUE(w.fileNew());
+  EXPECT_EQ(w.findingsList().topLevelItemCount(), 0);
+  EXPECT_FALSE(w.showFinding(0));
 }
 
 }  // namespace

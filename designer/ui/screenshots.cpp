@@ -1,7 +1,8 @@
 // Writes pictures of the designer for people to look at (not compared by
 // pixels): designer.png with the sample project, designer_dialog.png with a
 // play-voice dialog over it, designer_script.png with the script editor,
-// designer_blocks.png with every block image and cursor, enlarged.
+// designer_blocks.png with every block image and cursor, enlarged,
+// designer_findings.png with the dock of the flow check open.
 //   designer_screenshots SAMPLE.src OUTDIR
 #include <QApplication>
 #include <QDialog>
@@ -9,6 +10,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QTreeWidget>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -134,10 +137,30 @@ int main(int argc, char** argv) {
   app.processEvents();
   ok = over(window, editor).save(out + "/designer_script.png") && ok;
   ok = writeImageSheet(out + "/designer_blocks.png") && ok;
+
+  // The flow check after a block was dropped below the flow and left
+  // unconnected, its first finding double-clicked.
+  editor.hide();
+  int bottom = 0;
+  for (int i = 0; i < w.chart().blockCount(); ++i)
+    bottom = std::max(bottom, static_cast<int>(w.chart().block(i).top));
+  const int lone = w.chart().addBlock(cpl::kKindRecord, 200, bottom + 90);
+  w.chart().setNote(lone, "\xc1\xf4\xd1\xd4");  // "留言" in GBK, as notes are kept
+  w.checkFlow();
+  app.processEvents();
+  for (int row = 0; row < static_cast<int>(w.findings().size()); ++row)
+    if (w.findings()[row].block == lone) {
+      w.findingsList().setCurrentItem(w.findingsList().topLevelItem(row));
+      w.showFinding(row);
+      break;
+    }
+  app.processEvents();
+  ok = w.grab().save(out + "/designer_findings.png") && ok;
+  w.chart().setModified(false);
   if (ok)
     std::printf(
         "wrote designer.png, designer_dialog.png, designer_script.png, "
-        "designer_blocks.png to %s\n",
+        "designer_blocks.png, designer_findings.png to %s\n",
         argv[2]);
   return ok ? 0 : 1;
 }
