@@ -6,11 +6,14 @@
 #include "hardware/combine.h"
 
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "hardware/hardware_internal.h"
 #include "hardware/simulator.h"
+#include "hardware/sip_lines.h"
+#include "platform/ini.h"
 
 namespace {
 
@@ -34,8 +37,29 @@ hardware::Lines& linesOf(int ch) {
   return sim();
 }
 
+// SIP lines, started by InitQam under SIP access; kept for the process's
+// life like the simulator (their thread is stopped, not the object freed).
+hardware::SipLines* gSip = nullptr;
+
 void chooseLines() {
+  if (gSip) gSip->stop();
   gLinesOf.fill(&sim());
+}
+
+// Under SIP access every channel is a SIP line; the channel count is [SIP]
+// channels, 0 when the SIP socket cannot be opened. Under gLock.
+int startSip(const std::string& iniPath) {
+  platform::IniFile ini(iniPath);
+  hardware::SipSettings s = hardware::readSipSettings(ini);
+  for (const auto& w : s.warnings)
+    std::fprintf(stderr, "sysconfig.ini: %s\n", w.c_str());
+  if (!gSip) gSip = new hardware::SipLines;
+  std::string error;
+  const int n = gSip->start(s, &error);
+  if (n == 0) std::fprintf(stderr, "%s\n", error.c_str());
+  for (int ch = 0; ch < n; ++ch)
+    gLinesOf[static_cast<size_t>(ch)] = gSip;
+  return n;
 }
 
 template <typename F>
@@ -94,9 +118,12 @@ extern "C" {
 // *a receives the number of outer lines, *b the number of inner lines.
 int InitQam(int* a, int* b) {
   hardware::Settings settings = hardware::readSettings("sysconfig.ini");
+  const bool sip =
+      platform::IniFile("sysconfig.ini").getInt("System", "callintype", 1) == CTI_MODE_SIP;
   int n = locked([&](Simulator& s) {
     chooseLines();
-    return s.reset(settings);
+    const int simulated = s.reset(settings);
+    return sip ? startSip("sysconfig.ini") : simulated;
   });
   if (a) *a = n;
   if (b) *b = 0;
@@ -106,6 +133,7 @@ int InitQam(int* a, int* b) {
 void SetChanDataMem(unsigned char* table) {
   locked([&](Simulator& s) {
     s.setTable(table);
+    if (gSip) gSip->setTable(table);
     return 0;
   });
 }

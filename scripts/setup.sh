@@ -22,6 +22,9 @@ packages=(
   minimodem
   # soxi checks the voice box's wave files; sox makes wave files for its tests
   sox
+  # SIP access: libre (SIP, SDP, RTP); baresip and linphonec call the runtime
+  # in the end-to-end tests, sipvicious's scanners probe it
+  libre-dev pkg-config baresip-core linphone-cli sipvicious
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

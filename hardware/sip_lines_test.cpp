@@ -1,0 +1,355 @@
+#include "hardware/sip_lines.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hardware/chanrecord.h"
+#include "hardware/cti_contract.h"
+#include "hardware/g711.h"
+#include "hardware/jitter_buffer.h"
+#include "hardware/voice_file.h"
+#include "platform/ini.h"
+
+namespace hardware {
+namespace {
+
+TEST(G711, RoundTripsEveryCode) {
+  for (int code = 0; code < 256; ++code) {
+    const auto a = static_cast<uint8_t>(code);
+    EXPECT_EQ(g711::linearToAlaw(g711::alawToLinear(a)), a) << code;
+    // µ-law has two codes for zero; every other code comes back.
+    if (code != 0x7F) EXPECT_EQ(g711::linearToUlaw(g711::ulawToLinear(a)), a) << code;
+  }
+  struct Case {
+    int16_t pcm;
+    uint8_t alaw;
+    uint8_t ulaw;
+  };
+  for (const Case& c : {Case{0, 0xD5, 0xFF}, Case{-1, 0x55, 0x7F}, Case{32767, 0xAA, 0x80},
+                        Case{-32768, 0x2A, 0x00}, Case{1000, 0xFA, 0xCE}}) {
+    EXPECT_EQ(g711::linearToAlaw(c.pcm), c.alaw) << c.pcm;
+    EXPECT_EQ(g711::linearToUlaw(c.pcm), c.ulaw) << c.pcm;
+  }
+}
+
+JitterBuffer::Frame frameOf(uint8_t v) {
+  JitterBuffer::Frame f;
+  f.fill(v);
+  return f;
+}
+
+TEST(JitterBuffer, ReordersFillsLossesAndDropsLatecomers) {
+  JitterBuffer jb(3, 16);
+  JitterBuffer::Frame out;
+  EXPECT_FALSE(jb.pop(out));  // nothing yet
+  jb.put(100, frameOf(1).data(), kFrameBytes);
+  jb.put(102, frameOf(3).data(), kFrameBytes);
+  EXPECT_FALSE(jb.pop(out));  // two frames, depth is three
+  EXPECT_EQ(out[0], kAlawSilence);
+  jb.put(101, frameOf(2).data(), kFrameBytes);  // reordered
+  // 103 is lost, 104 arrives.
+  jb.put(104, frameOf(5).data(), 80);  // a short frame is padded
+  const uint8_t expected[] = {1, 2, 3, kAlawSilence, 5};
+  for (uint8_t e : expected) {
+    ASSERT_TRUE(jb.pop(out));
+    EXPECT_EQ(out[0], e);
+  }
+  EXPECT_EQ(out[80], kAlawSilence);
+  EXPECT_EQ(jb.lost(), 1u);
+  jb.put(103, frameOf(4).data(), kFrameBytes);  // after its turn
+  EXPECT_EQ(jb.late(), 1u);
+  // A starved buffer keeps giving silence: the recording keeps its length.
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], kAlawSilence);
+}
+
+TEST(JitterBuffer, FollowsARestartedSequenceAndWraps) {
+  JitterBuffer jb(1, 8);
+  JitterBuffer::Frame out;
+  jb.put(65535, frameOf(7).data(), kFrameBytes);
+  jb.put(0, frameOf(8).data(), kFrameBytes);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 7);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 8);
+  jb.put(30000, frameOf(9).data(), kFrameBytes);  // far ahead: a new numbering
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 9);
+}
+
+std::string tempDir() {
+  char t[] = "/tmp/siplinesXXXXXX";
+  return mkdtemp(t);
+}
+
+TEST(SipSettings, ReadsAndLimitsEveryKey) {
+  const std::string dir = tempDir();
+  const std::string path = dir + "/sysconfig.ini";
+  std::ofstream(path)
+      << "[SIP]\naddress=127.0.0.2\nport=70000\nchannels=500\ncodecs=pcmu, G729 ,PCMA,PCMU\n"
+         "quiettimeout=15\nregistrar=sip:127.0.0.1:5099\nuser=u\npassword=p\nrealm=r\n"
+         "expiry=10\n";
+  platform::IniFile ini(path);
+  SipSettings s = readSipSettings(ini);
+  EXPECT_EQ(s.address, "127.0.0.2");
+  EXPECT_EQ(s.port, 5060);
+  EXPECT_EQ(s.channels, 128);
+  EXPECT_EQ(s.codecs, (std::vector<std::string>{"PCMU", "PCMA"}));
+  EXPECT_EQ(s.quietTimeoutS, 15);
+  EXPECT_EQ(s.registrar, "sip:127.0.0.1:5099");
+  EXPECT_EQ(s.user, "u");
+  EXPECT_EQ(s.password, "p");
+  EXPECT_EQ(s.realm, "r");
+  EXPECT_EQ(s.expiryS, 60);
+  EXPECT_EQ(s.warnings.size(), 3u);  // port, channels, G729
+  std::ofstream(path) << "[System]\n";
+  platform::IniFile empty(path);
+  SipSettings d = readSipSettings(empty);
+  EXPECT_EQ(d.port, 5060);
+  EXPECT_EQ(d.channels, 8);
+  EXPECT_EQ(d.codecs, (std::vector<std::string>{"PCMA", "PCMU"}));
+  EXPECT_TRUE(d.warnings.empty());
+}
+
+TEST(LoadVoiceAlaw, DecodesEveryKindOfVoiceFile) {
+  const std::string dir = tempDir();
+  auto wave = [&](const std::string& name, uint16_t format, uint16_t bits, uint32_t rate,
+                  const std::string& data) {
+    std::string h = "RIFF";
+    auto u32 = [&](uint32_t v) {
+      for (int i = 0; i < 4; ++i)
+        h += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    auto u16 = [&](uint16_t v) {
+      h += static_cast<char>(v & 0xFF);
+      h += static_cast<char>(v >> 8);
+    };
+    u32(static_cast<uint32_t>(36 + data.size()));
+    h += "WAVEfmt ";
+    u32(16);
+    u16(format);
+    u16(1);
+    u32(rate);
+    u32(rate * bits / 8);
+    u16(static_cast<uint16_t>(bits / 8));
+    u16(bits);
+    h += "data";
+    u32(static_cast<uint32_t>(data.size()));
+    std::ofstream(dir + "/" + name, std::ios::binary) << h << data;
+  };
+  std::string pcm;
+  pcm += '\xe8';
+  pcm += '\x03';  // 1000
+  pcm += '\0';
+  pcm += '\0';
+  wave("pcm.wav", 1, 16, 8000, pcm);
+  wave("alaw.wav", 6, 8, 8000, std::string("\x11\x22", 2));
+  wave("ulaw.wav", 7, 8, 8000, std::string("\xff", 1));
+  wave("fast.wav", 1, 16, 16000, pcm);
+  std::ofstream(dir + "/raw.voc", std::ios::binary) << std::string("\x01\x02\x03", 3);
+  std::vector<uint8_t> v;
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/pcm.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0xFA, 0xD5}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/alaw.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0x11, 0x22}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/ulaw.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0xD5}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/raw.voc", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(loadVoiceAlaw(dir + "/fast.wav", &v));
+  EXPECT_FALSE(loadVoiceAlaw(dir + "/missing.voc", &v));
+  EXPECT_FALSE(loadVoiceAlaw(dir, &v));
+}
+
+// A caller written by hand, on loopback: the SIP messages are plain text,
+// so what the lines answer is checked byte for byte where it matters.
+class RawPeer {
+ public:
+  RawPeer() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+  }
+  ~RawPeer() { close(fd_); }
+  int port() const { return port_; }
+  void send(int toPort, const std::string& text) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(toPort));
+    sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  // The next datagram whose text contains `want`, within `ms`.
+  std::string expect(const std::string& want, int ms = 2000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) continue;
+      std::string s(buf, static_cast<size_t>(n));
+      if (s.find(want) != std::string::npos) return s;
+    }
+    return {};
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+int freeUdpPort() {
+  RawPeer p;
+  return p.port();
+}
+
+std::string invite(const std::string& user, int sipPort, int myPort, int rtpPort,
+                   const std::string& callId, const std::string& codecs = "8 0 101") {
+  std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio " +
+      std::to_string(rtpPort) + " RTP/AVP " + codecs +
+      "\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:101 telephone-event/8000\r\n";
+  const std::string me = "127.0.0.1:" + std::to_string(myPort);
+  return "INVITE sip:" + user + "@127.0.0.1:" + std::to_string(sipPort) + " SIP/2.0\r\n" +
+         "Via: SIP/2.0/UDP " + me + ";branch=z9hG4bK" + callId + "\r\n" + "Max-Forwards: 70\r\n" +
+         "From: <sip:13800001111@127.0.0.1>;tag=f" + callId + "\r\n" + "To: <sip:" + user +
+         "@127.0.0.1>\r\n" + "Call-ID: " + callId + "\r\n" + "CSeq: 1 INVITE\r\n" +
+         "Contact: <sip:caller@" + me + ">\r\n" + "Content-Type: application/sdp\r\n" +
+         "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+template <typename F>
+bool waitFor(F f, int ms = 2000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return f();
+}
+
+TEST(SipLines, AnswersAKeyAndAHangUpFromARawCaller) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  SipLines lines;
+  std::string error;
+  ASSERT_EQ(lines.start(s, &error), 1) << error;
+  std::vector<unsigned char> table(CHAN_RECORD_SIZE * CHAN_MAX);
+  lines.setTable(table.data());
+
+  RawPeer caller;
+  RawPeer rtp;
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "c1"));
+  const std::string ringing = caller.expect("SIP/2.0 180");
+  ASSERT_FALSE(ringing.empty());
+  ASSERT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_INCOMING; }));
+  EXPECT_STREQ(reinterpret_cast<char*>(table.data() + CHAN_OFF_LINE_NUMBER), "8888");
+  char num[CHAN_NUMBER_SIZE];
+  lines.callInNum(0, num);
+  EXPECT_STREQ(num, "13800001111");
+
+  // No channel is free for a second call.
+  RawPeer second;
+  second.send(s.port, invite("8888", s.port, second.port(), rtp.port(), "c2"));
+  EXPECT_FALSE(second.expect("SIP/2.0 486").empty());
+  EXPECT_EQ(lines.busyRejects(), 1u);
+
+  ASSERT_EQ(lines.offHook(0), 0);
+  const std::string ok = caller.expect("SIP/2.0 200");
+  ASSERT_FALSE(ok.empty());
+  EXPECT_NE(ok.find("PCMA/8000"), std::string::npos);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_TALKING);
+  // The answer sends RTP: silence, payload type 8, every 20 ms.
+  const std::string media = rtp.expect(std::string(1, '\x80'));
+  ASSERT_GE(media.size(), 12u + kFrameBytes);
+  EXPECT_EQ(static_cast<uint8_t>(media[1]) & 0x7F, 8);
+  EXPECT_EQ(static_cast<uint8_t>(media[12]), kAlawSilence);
+
+  // A key by SIP INFO.
+  const std::string body = "Signal=5\r\nDuration=160\r\n";
+  const std::string tag = ok.substr(ok.find(";tag=", ok.find("To:")) + 5, 40);
+  const std::string toTag = tag.substr(0, tag.find_first_of("\r;>"));
+  auto inDialog = [&](const std::string& method, int cseq, const std::string& extra,
+                      const std::string& b) {
+    return method + " sip:x@127.0.0.1:" + std::to_string(s.port) +
+           " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(caller.port()) +
+           ";branch=z9hG4bK" + method + std::to_string(cseq) +
+           "\r\nMax-Forwards: 70\r\nFrom: <sip:13800001111@127.0.0.1>;tag=fc1\r\nTo: "
+           "<sip:8888@127.0.0.1>;tag=" +
+           toTag + "\r\nCall-ID: c1\r\nCSeq: " + std::to_string(cseq) + " " + method + "\r\n" +
+           extra + "Content-Length: " + std::to_string(b.size()) + "\r\n\r\n" + b;
+  };
+  caller.send(s.port, inDialog("ACK", 1, "", ""));
+  caller.send(s.port, inDialog("INFO", 2, "Content-Type: application/dtmf-relay\r\n", body));
+  int key = 0;
+  ASSERT_TRUE(waitFor([&] { return lines.getKey(0, &key) == 0; }));
+  EXPECT_EQ(key, '5');
+
+  // The caller hangs up.
+  caller.send(s.port, inDialog("BYE", 3, "", ""));
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }));
+  EXPECT_EQ(lines.onHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  // The channel is free again.
+  RawPeer third;
+  third.send(s.port, invite("7777", s.port, third.port(), rtp.port(), "c3"));
+  EXPECT_FALSE(third.expect("SIP/2.0 180").empty());
+  EXPECT_TRUE(waitFor([&] { return lines.calledNumber(0) == "7777"; }));
+}
+
+TEST(SipLines, RefusesOffersWithoutACommonCodecAndSurvivesGarbage) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 2;
+  s.codecs = {"PCMU"};
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 2);
+  RawPeer caller;
+  for (const std::string junk :
+       {std::string("\x00\x01garbage", 9), std::string("INVITE\r\n\r\n"),
+        std::string("INVITE sip:1@x SIP/2.0\r\nContent-Length: 99999\r\n\r\nv=0")})
+    caller.send(s.port, junk);
+  caller.send(s.port, invite("8888", s.port, caller.port(), 4000, "g1", "8"));
+  EXPECT_FALSE(caller.expect("SIP/2.0 488").empty());
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  // Still answering: OPTIONS.
+  caller.send(
+      s.port,
+      "OPTIONS sip:127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+          std::to_string(caller.port()) +
+          ";branch=z9hG4bKo1\r\nMax-Forwards: 70\r\nFrom: <sip:a@127.0.0.1>;tag=1\r\n"
+          "To: <sip:b@127.0.0.1>\r\nCall-ID: o1\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_FALSE(caller.expect("SIP/2.0 200").empty());
+}
+
+TEST(SipLines, AStartOnABusyPortFailsWithAReason) {
+  RawPeer holder;
+  SipSettings s;
+  s.port = holder.port();
+  SipLines lines;
+  std::string error;
+  EXPECT_EQ(lines.start(s, &error), 0);
+  EXPECT_NE(error.find("SIP socket"), std::string::npos) << error;
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+}
+
+}  // namespace
+}  // namespace hardware
