@@ -22,13 +22,28 @@ size_t JitterBuffer::buffered() const {
       std::count_if(slots_.begin(), slots_.end(), [](const Slot& s) { return s.full; }));
 }
 
-void JitterBuffer::put(uint16_t seq, const uint8_t* alaw, size_t n) {
+void JitterBuffer::put(uint32_t ts, const uint8_t* alaw, size_t n) {
   if (!seen_) {
     seen_ = true;
-    next_ = seq;
+    base_ = ts;
+    next_ = 0;
   }
-  // Distance from the frame played out next, in sequence space.
-  const auto ahead = static_cast<int16_t>(static_cast<uint16_t>(seq - next_));
+  // Frames count from the first packet; the timestamp wraps after 6 days,
+  // when the frame numbers lose their step once.
+  const uint32_t rel = ts - base_;
+  size_t done = 0;
+  while (done < n) {
+    const uint32_t pos = rel + static_cast<uint32_t>(done);
+    const size_t offset = pos % kFrameBytes;
+    const size_t m = std::min(n - done, kFrameBytes - offset);
+    putFrame(static_cast<uint16_t>(pos / kFrameBytes), offset, alaw + done, m);
+    done += m;
+  }
+}
+
+void JitterBuffer::putFrame(uint16_t frame, size_t offset, const uint8_t* alaw, size_t n) {
+  // Distance from the frame played out next, in frame-number space.
+  const auto ahead = static_cast<int16_t>(static_cast<uint16_t>(frame - next_));
   if (ahead < 0) {
     ++late_;
     return;
@@ -37,15 +52,16 @@ void JitterBuffer::put(uint16_t seq, const uint8_t* alaw, size_t n) {
     // Too far ahead to be this stream: follow the new numbering.
     for (auto& s : slots_)
       s.full = false;
-    next_ = seq;
+    next_ = frame;
     started_ = false;
   }
-  Slot& s = slot(seq);
-  s.full = true;
-  s.seq = seq;
-  const size_t m = std::min(n, kFrameBytes);
-  std::memcpy(s.data.data(), alaw, m);
-  std::memset(s.data.data() + m, kAlawSilence, kFrameBytes - m);
+  Slot& s = slot(frame);
+  if (!s.full || s.seq != frame) {
+    s.full = true;
+    s.seq = frame;
+    s.data.fill(kAlawSilence);
+  }
+  std::memcpy(s.data.data() + offset, alaw, n);
 }
 
 bool JitterBuffer::pop(Frame& out) {

@@ -31,6 +31,9 @@ namespace hardware {
 namespace {
 
 constexpr int kTickMs = 20;
+// A hang-up by the runtime waits this long before the BYE, so that the end
+// of the last prompt, still in the caller's jitter buffer, is heard.
+constexpr int kByeDrainMs = 250;
 constexpr size_t kKeyQueueMax = 128;
 
 int64_t nowUs() {
@@ -205,6 +208,8 @@ struct Call {
   struct sa remote {};
   bool answered = false;
   bool closed = false;
+  bool hangingUp = false;  // the BYE waits for kByeDrainMs
+  struct tmr bye {};
   bool ulaw = false;
   int pt = 8;
   int telPt = -1;
@@ -312,14 +317,14 @@ void rtpHandler(const struct sa* src, const struct rtp_header* hdr, struct mbuf*
     return;
   }
   if (hdr->pt != call->pt) return;
-  uint8_t frame[kFrameBytes];
-  const size_t n = std::min(mbuf_get_left(mb), kFrameBytes);
+  uint8_t frame[8 * kFrameBytes];  // up to 160 ms a packet
+  const size_t n = std::min(mbuf_get_left(mb), sizeof frame);
   for (size_t i = 0; i < n; ++i) {
     const uint8_t b = mbuf_buf(mb)[i];
     frame[i] = call->ulaw ? g711::ulawToAlaw(b) : b;
   }
   std::lock_guard<std::mutex> g(im->owner->m_);
-  if (im->current(call)) im->owner->chans_[call->ch].jitter.put(hdr->seq, frame, n);
+  if (im->current(call)) im->owner->chans_[call->ch].jitter.put(hdr->ts, frame, n);
 }
 
 int offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg) {
@@ -392,6 +397,7 @@ void connectHandler(const struct sip_msg* msg, void* arg) {
     return;
   }
   auto* call = new Call;
+  tmr_init(&call->bye);
   call->impl = im;
   call->ch = ch;
   int err = sdp_session_alloc(&call->sdp, &im->laddr);
@@ -457,6 +463,11 @@ void connectHandler(const struct sip_msg* msg, void* arg) {
   im->calls[static_cast<size_t>(ch)] = call;
 }
 
+void byeTimer(void* arg) {
+  auto* call = static_cast<Call*>(arg);
+  call->impl->destroyCall(call);
+}
+
 void mqueueHandler(int id, void* data, void* arg) {
   auto* im = static_cast<SipLines::Impl*>(arg);
   std::unique_ptr<Msg> m(static_cast<Msg*>(data));
@@ -482,6 +493,15 @@ void mqueueHandler(int id, void* data, void* arg) {
       break;
     }
     case kMsgHangup:
+      if (call->answered && !call->closed) {
+        if (!call->hangingUp) {
+          call->hangingUp = true;
+          tmr_start(&call->bye, kByeDrainMs, byeTimer, call);
+        }
+      } else {
+        im->destroyCall(call);
+      }
+      break;
     case kMsgDestroy:
       im->destroyCall(call);
       break;
@@ -506,6 +526,7 @@ int SipLines::Impl::freeChannel() {
 void SipLines::Impl::destroyCall(Call* call) {
   calls[static_cast<size_t>(call->ch)] = nullptr;
   call->closed = true;
+  tmr_cancel(&call->bye);
   mem_deref(call->sess);
   mem_deref(call->rtp);
   mem_deref(call->tel);
@@ -546,7 +567,7 @@ void SipLines::Impl::onTick() {
   bool sent = false;
   const int64_t quietUs = static_cast<int64_t>(s.quietTimeoutS) * 1000000;
   for (Call* call : calls) {
-    if (!call || !call->answered || call->closed) continue;
+    if (!call || !call->answered || call->closed || call->hangingUp) continue;
     if (quietUs > 0 && now - call->lastRxUs > quietUs) {
       {
         std::lock_guard<std::mutex> g(owner->m_);

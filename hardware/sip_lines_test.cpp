@@ -49,41 +49,67 @@ JitterBuffer::Frame frameOf(uint8_t v) {
   return f;
 }
 
+// Frames by timestamp: 160 samples each, counted from the first packet.
+constexpr uint32_t ts(uint32_t frame) {
+  return 1000 + frame * kFrameBytes;
+}
+
 TEST(JitterBuffer, ReordersFillsLossesAndDropsLatecomers) {
   JitterBuffer jb(3, 16);
   JitterBuffer::Frame out;
   EXPECT_FALSE(jb.pop(out));  // nothing yet
-  jb.put(100, frameOf(1).data(), kFrameBytes);
-  jb.put(102, frameOf(3).data(), kFrameBytes);
+  jb.put(ts(0), frameOf(1).data(), kFrameBytes);
+  jb.put(ts(2), frameOf(3).data(), kFrameBytes);
   EXPECT_FALSE(jb.pop(out));  // two frames, depth is three
   EXPECT_EQ(out[0], kAlawSilence);
-  jb.put(101, frameOf(2).data(), kFrameBytes);  // reordered
-  // 103 is lost, 104 arrives.
-  jb.put(104, frameOf(5).data(), 80);  // a short frame is padded
+  jb.put(ts(1), frameOf(2).data(), kFrameBytes);  // reordered
+  // Frame 3 is lost, half of frame 4 arrives.
+  jb.put(ts(4), frameOf(5).data(), 80);
   const uint8_t expected[] = {1, 2, 3, kAlawSilence, 5};
   for (uint8_t e : expected) {
     ASSERT_TRUE(jb.pop(out));
     EXPECT_EQ(out[0], e);
   }
+  EXPECT_EQ(out[79], 5);
   EXPECT_EQ(out[80], kAlawSilence);
   EXPECT_EQ(jb.lost(), 1u);
-  jb.put(103, frameOf(4).data(), kFrameBytes);  // after its turn
+  jb.put(ts(3), frameOf(4).data(), kFrameBytes);  // after its turn
   EXPECT_EQ(jb.late(), 1u);
   // A starved buffer keeps giving silence: the recording keeps its length.
   ASSERT_TRUE(jb.pop(out));
   EXPECT_EQ(out[0], kAlawSilence);
 }
 
-TEST(JitterBuffer, FollowsARestartedSequenceAndWraps) {
+TEST(JitterBuffer, PacketsOfAnySizeFillTheirFrames) {
+  JitterBuffer jb(1, 16);
+  JitterBuffer::Frame out;
+  std::vector<uint8_t> forty(2 * kFrameBytes);  // 40 ms: two frames
+  for (size_t i = 0; i < forty.size(); ++i)
+    forty[i] = static_cast<uint8_t>(i < kFrameBytes ? 1 : 2);
+  jb.put(ts(0), forty.data(), forty.size());
+  // 10 ms packets: two to a frame.
+  jb.put(ts(2), frameOf(3).data(), 80);
+  jb.put(ts(2) + 80, frameOf(4).data(), 80);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[159], 1);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 2);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[79], 3);
+  EXPECT_EQ(out[80], 4);
+  EXPECT_EQ(jb.lost(), 0u);
+}
+
+TEST(JitterBuffer, FollowsTheTimestampAcrossItsWrapAndARestart) {
   JitterBuffer jb(1, 8);
   JitterBuffer::Frame out;
-  jb.put(65535, frameOf(7).data(), kFrameBytes);
+  jb.put(0xFFFFFFFFu - kFrameBytes + 1, frameOf(7).data(), kFrameBytes);
   jb.put(0, frameOf(8).data(), kFrameBytes);
   ASSERT_TRUE(jb.pop(out));
   EXPECT_EQ(out[0], 7);
   ASSERT_TRUE(jb.pop(out));
   EXPECT_EQ(out[0], 8);
-  jb.put(30000, frameOf(9).data(), kFrameBytes);  // far ahead: a new numbering
+  jb.put(3000000, frameOf(9).data(), kFrameBytes);  // far ahead: a new numbering
   ASSERT_TRUE(jb.pop(out));
   EXPECT_EQ(out[0], 9);
 }
