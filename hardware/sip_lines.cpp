@@ -658,7 +658,7 @@ std::string SipLines::Impl::setUp() {
     if (err) return std::string("SIP registration: ") + std::strerror(err);
   }
   calls.assign(static_cast<size_t>(owner->channels_), nullptr);
-  nextTickUs = nowUs();
+  nextTickUs = nowUs() + kTickMs * 1000;  // the first tick's deadline
   tmr_init(&tick);
   tmr_start(&tick, kTickMs, tickHandler, this);
   return {};

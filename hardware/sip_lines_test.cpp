@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 
@@ -339,6 +342,117 @@ TEST(SipLines, AnswersAKeyAndAHangUpFromARawCaller) {
   third.send(s.port, invite("7777", s.port, third.port(), rtp.port(), "c3"));
   EXPECT_FALSE(third.expect("SIP/2.0 180").empty());
   EXPECT_TRUE(waitFor([&] { return lines.calledNumber(0) == "7777"; }));
+}
+
+std::string rtpPacket(uint8_t pt, uint16_t seq, uint32_t ts, const std::string& payload,
+                      bool marker = false) {
+  std::string p(12, '\0');
+  p[0] = static_cast<char>(0x80);
+  p[1] = static_cast<char>(pt | (marker ? 0x80 : 0));
+  p[2] = static_cast<char>(seq >> 8);
+  p[3] = static_cast<char>(seq & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    p[4 + i] = static_cast<char>((ts >> (24 - 8 * i)) & 0xFF);
+  p[8] = 0x12;  // SSRC
+  return p + payload;
+}
+
+// The RTP port of the lines' SDP answer.
+int answeredRtpPort(const std::string& ok) {
+  const auto m = ok.find("m=audio ");
+  return m == std::string::npos ? 0 : std::stoi(ok.substr(m + 8));
+}
+
+// An answered call from a raw caller on channel 0; the 200 OK's text.
+std::string answeredCall(SipLines& lines, const SipSettings& s, RawPeer& caller, RawPeer& rtp) {
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "m1"));
+  if (!waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_INCOMING; })) return {};
+  lines.offHook(0);
+  const std::string ok = caller.expect("SIP/2.0 200");
+  const auto t = ok.find(";tag=", ok.find("\nTo:"));
+  if (ok.empty() || t == std::string::npos) return {};
+  const std::string toTag = ok.substr(t + 5, ok.find_first_of("\r;>", t + 5) - t - 5);
+  caller.send(
+      s.port,
+      "ACK sip:x@127.0.0.1:" + std::to_string(s.port) +
+          " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(caller.port()) +
+          ";branch=z9hG4bKack\r\nMax-Forwards: 70\r\nFrom: <sip:13800001111@127.0.0.1>;tag=fm1\r\n"
+          "To: <sip:8888@127.0.0.1>;tag=" +
+          toTag + "\r\nCall-ID: m1\r\nCSeq: 1 ACK\r\nContent-Length: 0\r\n\r\n");
+  return ok;
+}
+
+TEST(SipLines, RecordsTheCallerKeepsLengthIgnoresStrangersAndTakesRfc4733Keys) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 1);
+  RawPeer caller, rtp, stranger;
+  const std::string ok = answeredCall(lines, s, caller, rtp);
+  ASSERT_FALSE(ok.empty());
+  const int port = answeredRtpPort(ok);
+  ASSERT_GT(port, 0);
+  const std::string dir = tempDir();
+  const std::string file = dir + "/rec.voc";
+  ASSERT_EQ(lines.recordFile(0, file.c_str()), 0);
+  // One second of the caller's 0x11 with every fifth packet lost, and a
+  // stranger's 0x77 from another port.
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 50; ++i) {
+    if (i % 5 != 4)
+      rtp.send(port, rtpPacket(8, static_cast<uint16_t>(i), 160u * i, std::string(160, '\x11')));
+    stranger.send(port, rtpPacket(8, static_cast<uint16_t>(i), 160u * i, std::string(160, '\x77')));
+    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(20 * (i + 1)));
+  }
+  // A key as RFC 4733 events: start, repeats, three ends.
+  for (int i = 0; i < 3; ++i)
+    rtp.send(port, rtpPacket(101, static_cast<uint16_t>(60 + i), 9000,
+                             std::string("\x09\x0a\x00\xa0", 4), i == 0));
+  for (int i = 0; i < 3; ++i)
+    rtp.send(port, rtpPacket(101, static_cast<uint16_t>(63 + i), 9000,
+                             std::string("\x09\x8a\x01\x40", 4)));
+  int key = 0;
+  ASSERT_TRUE(waitFor([&] { return lines.getKey(0, &key) == 0; }));
+  EXPECT_EQ(key, '9');
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(lines.getKey(0, &key), 0);  // one press, one key
+  ASSERT_EQ(lines.stopRecord(0), 0);
+  const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::ifstream in(file, std::ios::binary);
+  const std::string rec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // As long as the time it ran, within two frames.
+  EXPECT_NEAR(static_cast<double>(rec.size()), elapsed * 8000, 2 * kFrameBytes + 160);
+  EXPECT_EQ(rec.find('\x77'), std::string::npos);  // nothing of the stranger
+  const auto caller11 = std::count(rec.begin(), rec.end(), '\x11');
+  EXPECT_NEAR(static_cast<double>(caller11), 40 * 160, 160);  // 40 of 50 packets arrived
+}
+
+TEST(SipLines, HangsUpAQuietCallAndPacesPlaybackAt20ms) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  s.quietTimeoutS = 1;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 1);
+  RawPeer caller, rtp;
+  const std::string ok = answeredCall(lines, s, caller, rtp);
+  ASSERT_FALSE(ok.empty());
+  const std::string dir = tempDir();
+  std::ofstream(dir + "/p.voc", std::ios::binary) << std::string(8000, '\x22');
+  ASSERT_EQ(lines.playFile(0, (dir + "/p.voc").c_str()), 0);
+  EXPECT_EQ(lines.playFinished(0), CTI_PLAY_PLAYING);
+  // The caller says nothing: a second later the call is hung up with BYE.
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }, 3000));
+  EXPECT_FALSE(caller.expect("BYE sip:").empty());
+  const SendJitter j = lines.sendJitter();
+  std::printf("RTP send intervals: %llu, mean %.0f us, stddev %.0f us, min %lld us, max %lld us\n",
+              static_cast<unsigned long long>(j.intervals), j.meanUs, j.stddevUs,
+              static_cast<long long>(j.minUs), static_cast<long long>(j.maxUs));
+  EXPECT_GE(j.intervals, 40u);
+  EXPECT_NEAR(j.meanUs, 20000, 1000);
+  EXPECT_EQ(lines.onHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
 }
 
 TEST(SipLines, RefusesOffersWithoutACommonCodecAndSurvivesGarbage) {
