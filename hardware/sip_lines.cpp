@@ -24,6 +24,7 @@
 #define HAVE_INTTYPES_H 1
 extern "C" {
 #include <re.h>
+#include <re_dbg.h>
 }
 
 namespace hardware {
@@ -681,6 +682,9 @@ void SipLines::Impl::run(std::promise<std::string>* ready) {
     ready->set_value("libre could not start");
     return;
   }
+  // libre warns on standard error about every malformed datagram: a flood
+  // of them would flood the runtime's output. Errors only, unless tracing.
+  dbg_init(std::getenv("OLVARO_SIP_TRACE") ? DBG_WARNING : DBG_ERR, DBG_NONE);
   std::string error = setUp();
   const bool ok = error.empty();
   ready->set_value(error);
