@@ -2,7 +2,8 @@
 """End to end over SIP, on loopback only: olvaro --headless under SIP access
 ([System] callintype=2) answers baresip, which walks the sample flow with
 RFC 4733 keys, leaves a message and is hung up on; a second baresip call
-hangs up itself during the welcome. Checked: the trace, the recorded
+hangs up itself during the welcome; linphonec, a second independent peer,
+sends its key as SIP INFO and hangs up while recording. Checked: the trace, the recorded
 message's length and content (the caller's 700 Hz tone), and that what the
 caller heard holds the welcome prompt (correlation, not silence).
 
@@ -230,6 +231,51 @@ try:
         time.sleep(0.05)
     if trace().count("通道0复位") <= before:
         fail("the caller's BYE did not reset channel 0")
+
+    # 3. A second, independent peer: linphonec, its key sent as SIP INFO
+    # (use_info), then its own hang-up.
+    if shutil.which("linphonec"):
+        d3 = os.path.join(work, "linphone")
+        os.makedirs(d3)
+        lport = free_udp_port()
+        with open(os.path.join(d3, "rc"), "w") as f:
+            f.write(f"[sip]\nsip_port={lport}\nguess_hostname=0\nuse_info=1\n"
+                    f"[rtp]\naudio_rtp_port={free_udp_port()}\n")
+        lout = open(os.path.join(d3, "linphonec.log"), "wb")
+        lp = subprocess.Popen(["linphonec", "-c", os.path.join(d3, "rc")], cwd=d3, stdin=subprocess.PIPE,
+                              stdout=lout, stderr=subprocess.STDOUT, env=dict(os.environ, HOME=d3))
+        peers.append(lp)
+
+        def say(line):
+            lp.stdin.write((line + "\n").encode())
+            lp.stdin.flush()
+
+        time.sleep(0.5)
+        say(f"ports sip {lport}")
+        time.sleep(0.3)
+        resets_before = trace().count("复位")
+        say(f"call sip:8888@127.0.0.1:{sip_port}")
+        if waitfor("linphone从通道0打进8888", 10):
+            waitfor("通道0=>(1)PlayVoc正常结束", 5)
+            waitfor("通道0=>(2)Digit 输入等待5秒，重复2次")
+            say("2")
+            waitfor("通道0=>(2)Digit 用户按键2")
+            waitfor("通道0=>(5)RecFile .\\voice\\msg", 5)
+            time.sleep(1)
+            say("terminate")
+            end = time.monotonic() + 5
+            while time.monotonic() < end and trace().count("复位") <= resets_before:
+                time.sleep(0.05)
+            if trace().count("复位") <= resets_before:
+                fail("linphonec's hang-up did not reset the channel")
+        say("quit")
+        try:
+            lp.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            lp.kill()
+    else:
+        print("linphonec not installed (package linphone-cli): second peer not run")
+
     if rt.poll() is not None:
         fail(f"olvaro exited with {rt.returncode}")
 finally:
