@@ -124,6 +124,26 @@ SipSettings readSipSettings(const platform::IniFile& ini) {
   s.realm = ini.getString("SIP", "realm", "");
   s.expiryS = std::clamp(ini.getInt("SIP", "expiry", s.expiryS), 60, 86400);
   s.indexDir = ini.getString("Hardware", "indexdir", s.indexDir);
+  const std::string ext = ini.getString("SIP", "extensions", "");
+  size_t from = 0;
+  while (from < ext.size()) {
+    size_t end = ext.find(',', from);
+    if (end == std::string::npos) end = ext.size();
+    std::string item = ext.substr(from, end - from);
+    item.erase(
+        std::remove_if(item.begin(), item.end(), [](char x) { return x == ' ' || x == '\t'; }),
+        item.end());
+    const size_t eq = item.find('=');
+    if (eq == std::string::npos || eq == 0 || item.compare(eq + 1, 4, "sip:") != 0) {
+      if (!item.empty())
+        s.warnings.push_back("[SIP] extensions: '" + item + "' is not NUMBER=sip:ADDRESS");
+    } else if (s.channels + static_cast<int>(s.extensions.size()) >= kSipMaxChannels) {
+      s.warnings.push_back("[SIP] extensions: no channel left for " + item.substr(0, eq));
+    } else {
+      s.extensions.emplace_back(item.substr(0, eq), item.substr(eq + 1));
+    }
+    from = end + 1;
+  }
   return s;
 }
 
@@ -188,7 +208,7 @@ bool loadVoiceAlaw(const std::string& linuxPath, std::vector<uint8_t>* out) {
 
 namespace {
 
-enum MsgId { kMsgAnswer = 1, kMsgHangup, kMsgDestroy, kMsgQuit };
+enum MsgId { kMsgAnswer = 1, kMsgHangup, kMsgDestroy, kMsgQuit, kMsgRingOut };
 
 struct Msg {
   int ch;
@@ -218,6 +238,8 @@ struct Call {
   bool marker = true;
   int64_t lastRxUs = 0;
   bool keyDown = false;
+  bool outgoing = false;        // we rang an extension
+  JitterBuffer::Frame heard{};  // the caller's frame of this tick
 };
 
 struct SipLines::Impl {
@@ -283,7 +305,12 @@ void closeHandler(int err, const struct sip_msg* msg, void* arg) {
     std::lock_guard<std::mutex> g(im->owner->m_);
     auto& c = im->owner->chans_[call->ch];
     if (im->current(call)) {
-      if (c.state == SipLines::State::kRinging && !c.reported)
+      if (c.bridge >= 0 && im->owner->chans_[static_cast<size_t>(c.bridge)].bridge == call->ch)
+        im->owner->chans_[static_cast<size_t>(c.bridge)].bridge = -1;
+      c.bridge = -1;
+      if (c.inner)
+        c.state = SipLines::State::kIdle;  // the extension's handset is down
+      else if (c.state == SipLines::State::kRinging && !c.reported)
         c.state = SipLines::State::kIdle;  // withdrawn before anyone saw it
       else if (c.state != SipLines::State::kIdle)
         c.state = SipLines::State::kHungUp;
@@ -337,12 +364,46 @@ int offerHandler(struct mbuf** descp, const struct sip_msg* msg, void* arg) {
   return sdp_encode(descp, call->sdp, false);
 }
 
-int answerHandler(const struct sip_msg* msg, void* arg) {
-  auto* call = static_cast<Call*>(arg);
-  return sdp_decode(call->sdp, msg->mb, false);
+const struct sdp_format* remoteCodec(const struct sdp_media* m, const std::string& name);
+
+// The codec, telephone events and address of the peer's SDP; false when
+// nothing usable was offered or answered.
+bool negotiate(Call* call, const std::vector<std::string>& codecs) {
+  const struct sdp_format* chosen = nullptr;
+  for (const auto& c : codecs) {
+    chosen = remoteCodec(call->media, c);
+    if (chosen) break;
+  }
+  const struct sa* ra = sdp_media_raddr(call->media);
+  if (!chosen || !ra || !sa_isset(ra, SA_ALL)) return false;
+  call->remote = *ra;
+  call->pt = chosen->pt;
+  call->ulaw = chosen->pt == 0 || (chosen->name && str_casecmp(chosen->name, "PCMU") == 0);
+  const struct sdp_format* te = sdp_media_rformat(call->media, "telephone-event");
+  call->telPt = te ? te->pt : -1;
+  return true;
 }
 
-void estabHandler(const struct sip_msg*, void*) {}
+int answerHandler(const struct sip_msg* msg, void* arg) {
+  auto* call = static_cast<Call*>(arg);
+  int err = sdp_decode(call->sdp, msg->mb, false);
+  if (!err && !negotiate(call, call->impl->s.codecs)) err = EPROTO;
+  return err;
+}
+
+void progressHandler(const struct sip_msg*, void*) {}
+
+// An extension answered: its handset is up.
+void estabHandler(const struct sip_msg*, void* arg) {
+  auto* call = static_cast<Call*>(arg);
+  if (!call->outgoing || call->answered) return;
+  call->answered = true;
+  call->lastRxUs = nowUs();
+  std::lock_guard<std::mutex> g(call->impl->owner->m_);
+  auto& c = call->impl->owner->chans_[static_cast<size_t>(call->ch)];
+  if (call->impl->current(call) && c.state == SipLines::State::kRinging)
+    c.state = SipLines::State::kTalking;
+}
 
 void infoHandler(struct sip* sip, const struct sip_msg* msg, void* arg) {
   auto* call = static_cast<Call*>(arg);
@@ -384,6 +445,73 @@ const struct sdp_format* remoteCodec(const struct sdp_media* m, const std::strin
   return nullptr;
 }
 
+// The call's RTP socket and SDP session with our codecs and telephone events.
+int setUpMedia(SipLines::Impl* im, Call* call) {
+  int err = sdp_session_alloc(&call->sdp, &im->laddr);
+  if (!err)
+    err = rtp_listen(&call->rtp, IPPROTO_UDP, &im->laddr, static_cast<uint16_t>(im->s.rtpPortMin),
+                     static_cast<uint16_t>(im->s.rtpPortMax), true, rtpHandler, nullptr, call);
+  if (!err)
+    err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), "RTP/AVP");
+  for (const auto& c : im->s.codecs)
+    if (!err)
+      err = sdp_format_add(nullptr, call->media, false, c == "PCMA" ? "8" : "0", c.c_str(), 8000, 1,
+                           nullptr, nullptr, nullptr, false, nullptr);
+  if (!err)
+    err = sdp_format_add(nullptr, call->media, false, "101", "telephone-event", 8000, 1, nullptr,
+                         nullptr, nullptr, false, "0-15");
+  if (!err) err = telev_alloc(&call->tel, kTickMs);
+  return err;
+}
+
+void freeMedia(Call* call) {
+  call->closed = true;
+  mem_deref(call->sess);
+  mem_deref(call->rtp);
+  mem_deref(call->tel);
+  mem_deref(call->sdp);
+  delete call;
+}
+
+// Rings extension channel `ch` (call number `seq`): an INVITE with our offer
+// to its address. A failure to send hangs the extension up at once.
+void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
+  if (Call* old = im->calls[static_cast<size_t>(ch)]) im->destroyCall(old);
+  std::string uri;
+  {
+    std::lock_guard<std::mutex> g(im->owner->m_);
+    auto& c = im->owner->chans_[static_cast<size_t>(ch)];
+    if (c.seq != seq || c.state != SipLines::State::kRinging) return;
+    uri = c.extUri;
+  }
+  auto* call = new Call;
+  tmr_init(&call->bye);
+  call->impl = im;
+  call->ch = ch;
+  call->seq = seq;
+  call->outgoing = true;
+  int err = setUpMedia(im, call);
+  struct mbuf* offer = nullptr;
+  if (!err) err = sdp_encode(&offer, call->sdp, true);
+  char from[128];
+  re_snprintf(from, sizeof from, "sip:olvaro@%j:%u", &im->laddr, im->s.port);
+  if (!err)
+    err = sipsess_connect(&call->sess, im->sock, uri.c_str(), nullptr, from, "olvaro", nullptr, 0,
+                          "application/sdp", offer, nullptr, nullptr, false, offerHandler,
+                          answerHandler, progressHandler, estabHandler, infoHandler, nullptr,
+                          closeHandler, call, nullptr);
+  mem_deref(offer);
+  if (err) {
+    freeMedia(call);
+    std::lock_guard<std::mutex> g(im->owner->m_);
+    auto& c = im->owner->chans_[static_cast<size_t>(ch)];
+    if (c.seq == seq) c.state = SipLines::State::kIdle;
+    return;
+  }
+  call->lastRxUs = nowUs();
+  im->calls[static_cast<size_t>(ch)] = call;
+}
+
 void connectHandler(const struct sip_msg* msg, void* arg) {
   auto* im = static_cast<SipLines::Impl*>(arg);
   const int ch = im->freeChannel();
@@ -401,37 +529,12 @@ void connectHandler(const struct sip_msg* msg, void* arg) {
   tmr_init(&call->bye);
   call->impl = im;
   call->ch = ch;
-  int err = sdp_session_alloc(&call->sdp, &im->laddr);
-  if (!err)
-    err = rtp_listen(&call->rtp, IPPROTO_UDP, &im->laddr, static_cast<uint16_t>(im->s.rtpPortMin),
-                     static_cast<uint16_t>(im->s.rtpPortMax), true, rtpHandler, nullptr, call);
-  if (!err)
-    err = sdp_media_add(&call->media, call->sdp, "audio", sa_port(rtp_local(call->rtp)), "RTP/AVP");
-  for (const auto& c : im->s.codecs)
-    if (!err)
-      err = sdp_format_add(nullptr, call->media, false, c == "PCMA" ? "8" : "0", c.c_str(), 8000, 1,
-                           nullptr, nullptr, nullptr, false, nullptr);
-  if (!err)
-    err = sdp_format_add(nullptr, call->media, false, "101", "telephone-event", 8000, 1, nullptr,
-                         nullptr, nullptr, false, "0-15");
-  if (!err) err = telev_alloc(&call->tel, kTickMs);
+  int err = setUpMedia(im, call);
   if (!err) err = sdp_decode(call->sdp, msg->mb, true);
-  const struct sdp_format* chosen = nullptr;
   if (!err) {
-    for (const auto& c : im->s.codecs) {
-      chosen = remoteCodec(call->media, c);
-      if (chosen) break;
-    }
-    const struct sa* ra = sdp_media_raddr(call->media);
-    if (!chosen || !ra || !sa_isset(ra, SA_ALL)) {
+    if (!negotiate(call, im->s.codecs)) {
       sip_treply(nullptr, im->sip, msg, 488, "Not Acceptable Here");
       err = EPROTO;
-    } else {
-      call->remote = *ra;
-      call->pt = chosen->pt;
-      call->ulaw = chosen->pt == 0 || (chosen->name && str_casecmp(chosen->name, "PCMU") == 0);
-      const struct sdp_format* te = sdp_media_rformat(call->media, "telephone-event");
-      call->telPt = te ? te->pt : -1;
     }
   } else {
     sip_treply(nullptr, im->sip, msg, err == EBADMSG ? 400 : 500,
@@ -442,12 +545,7 @@ void connectHandler(const struct sip_msg* msg, void* arg) {
                          nullptr, nullptr, nullptr, false, offerHandler, answerHandler,
                          estabHandler, infoHandler, nullptr, closeHandler, call, nullptr);
   if (err) {
-    call->closed = true;
-    mem_deref(call->sess);
-    mem_deref(call->rtp);
-    mem_deref(call->tel);
-    mem_deref(call->sdp);
-    delete call;
+    freeMedia(call);
     return;
   }
   std::lock_guard<std::mutex> g(im->owner->m_);
@@ -479,6 +577,10 @@ void mqueueHandler(int id, void* data, void* arg) {
     return;
   }
   if (!m || m->ch < 0 || m->ch >= static_cast<int>(im->calls.size())) return;
+  if (id == kMsgRingOut) {
+    ringOut(im, m->ch, m->seq);
+    return;
+  }
   Call* call = im->calls[static_cast<size_t>(m->ch)];
   if (!call || call->seq != m->seq) return;
   switch (id) {
@@ -574,7 +676,7 @@ void SipLines::Impl::onTick() {
         std::lock_guard<std::mutex> g(owner->m_);
         auto& c = owner->chans_[static_cast<size_t>(call->ch)];
         if (current(call) && c.state == State::kTalking) {
-          c.state = State::kHungUp;
+          c.state = c.inner ? State::kIdle : State::kHungUp;
           owner->closeRecording(c);
           c.playing = false;
         }
@@ -582,36 +684,48 @@ void SipLines::Impl::onTick() {
       destroyCall(call);  // BYE to a peer that may still be there
       continue;
     }
+    // What the caller said this tick, into the recording.
+    std::lock_guard<std::mutex> g(owner->m_);
+    if (!current(call)) continue;
+    auto& c = owner->chans_[static_cast<size_t>(call->ch)];
+    JitterBuffer::Frame& in = call->heard;
+    c.jitter.pop(in);
+    if (c.recFd >= 0 && c.recError == 0) {
+      size_t done = 0;
+      while (done < kFrameBytes) {
+        const ssize_t w = ::write(c.recFd, in.data() + done, kFrameBytes - done);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) {
+          c.recError = w < 0 ? errno : ENOSPC;
+          break;
+        }
+        done += static_cast<size_t>(w);
+      }
+    }
+  }
+  // What each caller hears: its playback, else the caller it is connected
+  // to, else silence.
+  for (Call* call : calls) {
+    if (!call || !call->answered || call->closed || call->hangingUp) continue;
     JitterBuffer::Frame out;
-    JitterBuffer::Frame in;
+    out.fill(kAlawSilence);
     {
       std::lock_guard<std::mutex> g(owner->m_);
       if (!current(call)) continue;
       auto& c = owner->chans_[static_cast<size_t>(call->ch)];
-      out.fill(kAlawSilence);
       if (c.playing && c.playPos < c.play.size()) {
         const size_t n = std::min(kFrameBytes, c.play.size() - c.playPos);
         std::memcpy(out.data(), c.play.data() + c.playPos, n);
         c.playPos += n;
-      }
-      if (c.playing && c.playPos >= c.play.size()) {
-        if (c.repeat && !c.play.empty())
-          c.playPos = 0;
-        else
-          c.playing = false;
-      }
-      c.jitter.pop(in);
-      if (c.recFd >= 0 && c.recError == 0) {
-        size_t done = 0;
-        while (done < kFrameBytes) {
-          const ssize_t w = ::write(c.recFd, in.data() + done, kFrameBytes - done);
-          if (w < 0 && errno == EINTR) continue;
-          if (w <= 0) {
-            c.recError = w < 0 ? errno : ENOSPC;
-            break;
-          }
-          done += static_cast<size_t>(w);
+        if (c.playPos >= c.play.size()) {
+          if (c.repeat)
+            c.playPos = 0;
+          else
+            c.playing = false;
         }
+      } else if (c.bridge >= 0 && c.bridge < static_cast<int>(calls.size())) {
+        const Call* peer = calls[static_cast<size_t>(c.bridge)];
+        if (peer && peer->answered && !peer->closed && current(peer)) out = peer->heard;
       }
     }
     sendFrame(call, out.data());
@@ -706,9 +820,16 @@ int SipLines::start(const SipSettings& s, std::string* error) {
   stop();
   {
     std::lock_guard<std::mutex> g(m_);
-    channels_ = std::clamp(s.channels, 1, kSipMaxChannels);
+    const int outer = std::clamp(s.channels, 1, kSipMaxChannels);
+    channels_ = std::min(kSipMaxChannels, outer + static_cast<int>(s.extensions.size()));
     chans_.clear();
     chans_.resize(static_cast<size_t>(channels_));
+    for (int ch = outer; ch < channels_; ++ch) {
+      Chan& c = chans_[static_cast<size_t>(ch)];
+      c.inner = true;
+      c.extNumber = s.extensions[static_cast<size_t>(ch - outer)].first;
+      c.extUri = s.extensions[static_cast<size_t>(ch - outer)].second;
+    }
   }
   impl_ = new Impl;
   impl_->owner = this;
@@ -756,7 +877,9 @@ void SipLines::closeRecording(Chan& c) {
 }
 
 int SipLines::channelType(int ch) const {
-  return valid(ch) ? CHAN_TYPE_OUTER : 0;
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch)) return 0;
+  return chans_[static_cast<size_t>(ch)].inner ? CHAN_TYPE_INNER : CHAN_TYPE_OUTER;
 }
 
 // Also writes the called number of a call being reported into the
@@ -765,6 +888,17 @@ int SipLines::outLineStatus(int ch) {
   std::lock_guard<std::mutex> g(m_);
   if (!valid(ch)) return CTI_OUT_IDLE;
   Chan& c = chans_[static_cast<size_t>(ch)];
+  if (c.inner) {
+    // An extension receives no calls; its number goes into its record,
+    // where the extension call block looks for it.
+    if (table_) {
+      unsigned char* p = table_ + static_cast<size_t>(ch) * CHAN_RECORD_SIZE + CHAN_OFF_EXTENSION;
+      std::memset(p, 0, CHAN_EXTENSION_SIZE);
+      std::memcpy(p, c.extNumber.data(),
+                  std::min<size_t>(c.extNumber.size(), CHAN_EXTENSION_SIZE - 1));
+    }
+    return CTI_OUT_IDLE;
+  }
   switch (c.state) {
     case State::kIdle:
       return CTI_OUT_IDLE;
@@ -786,8 +920,12 @@ int SipLines::outLineStatus(int ch) {
   return CTI_OUT_IDLE;
 }
 
-int SipLines::inLineStatus(int) {
-  return CTI_IN_HUNG_UP;
+// An extension's handset is up while its call is answered.
+int SipLines::inLineStatus(int ch) {
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch)) return CTI_IN_HUNG_UP;
+  const Chan& c = chans_[static_cast<size_t>(ch)];
+  return c.inner && c.state == State::kTalking ? CTI_IN_OFF_HOOK : CTI_IN_HUNG_UP;
 }
 
 int SipLines::callInNum(int ch, char* num20) const {
@@ -826,6 +964,16 @@ int SipLines::onHook(int ch) {
   c.recError = 0;
   c.playing = false;
   c.keys.clear();
+  // The extension this caller talked with is hung up with it.
+  if (c.bridge >= 0 && valid(c.bridge)) {
+    Chan& peer = chans_[static_cast<size_t>(c.bridge)];
+    if (peer.bridge == ch) peer.bridge = -1;
+    if (peer.inner && peer.state != State::kIdle) {
+      peer.state = State::kIdle;
+      mqueue_push(impl_->mq, kMsgHangup, new Msg{c.bridge, peer.seq});
+    }
+  }
+  c.bridge = -1;
   if (c.state != State::kIdle) {
     c.state = State::kIdle;
     mqueue_push(impl_->mq, kMsgHangup, new Msg{ch, c.seq});
@@ -926,17 +1074,48 @@ int SipLines::stopRecord(int ch) {
   return err ? -err : 0;
 }
 
-// Extensions are not served by SIP lines yet: ringing, connecting and
-// dialling out fail, and the blocks take their failure exits.
-int SipLines::ringIn(int, int) {
-  return -1;
+// Rings an extension: an INVITE to its address; its answer lifts the
+// handset (CTIGetInLineStatus 1). A busy or failed extension stays on-hook,
+// so the block waits out its ring time.
+int SipLines::ringIn(int ch, int) {
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch) || !impl_) return -1;
+  Chan& c = chans_[static_cast<size_t>(ch)];
+  if (!c.inner || c.state != State::kIdle) return -1;
+  c.state = State::kRinging;
+  ++c.seq;
+  c.jitter.reset();
+  mqueue_push(impl_->mq, kMsgRingOut, new Msg{ch, c.seq});
+  return 0;
 }
-int SipLines::stopRingIn(int) {
-  return -1;
+
+// Stops ringing (CANCEL) or ends the extension's call (BYE).
+int SipLines::stopRingIn(int ch) {
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch) || !impl_) return -1;
+  Chan& c = chans_[static_cast<size_t>(ch)];
+  if (!c.inner) return -1;
+  if (c.bridge >= 0 && valid(c.bridge) && chans_[static_cast<size_t>(c.bridge)].bridge == ch)
+    chans_[static_cast<size_t>(c.bridge)].bridge = -1;
+  c.bridge = -1;
+  if (c.state != State::kIdle) {
+    c.state = State::kIdle;
+    mqueue_push(impl_->mq, kMsgHangup, new Msg{ch, c.seq});
+  }
+  return 0;
 }
-int SipLines::connect(int, int) {
-  return -1;
+
+// Talk: each side hears the other, through the media clock here (one
+// frame, 20 ms, of added delay), not by re-inviting the ends to each other.
+int SipLines::connect(int ch1, int ch2) {
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch1) || !valid(ch2) || ch1 == ch2) return -1;
+  chans_[static_cast<size_t>(ch1)].bridge = ch2;
+  chans_[static_cast<size_t>(ch2)].bridge = ch1;
+  return 0;
 }
+
+// Dialling out to numbers beyond the extensions is not served.
 int SipLines::callOut(int, const char*) {
   return -1;
 }

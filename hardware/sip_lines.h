@@ -62,6 +62,9 @@ struct SipSettings {
   std::string password;
   std::string realm;
   int expiryS = 3600;
+  // Extensions: number and SIP address ([SIP] extensions=8001=sip:a@host:port,...),
+  // served as inner lines after the `channels` outer ones.
+  std::vector<std::pair<std::string, std::string>> extensions;
   std::string indexDir = ".\\voice\\index";  // [Hardware] indexdir
   std::vector<std::string> warnings;
 };
@@ -131,7 +134,11 @@ class SipLines final : public Lines {
   struct Chan {
     State state = State::kIdle;
     bool reported = false;  // status 1 was read
-    uint32_t seq = 0;       // which call; a request for an older one is ignored
+    bool inner = false;     // an extension: its number and address
+    std::string extNumber;
+    std::string extUri;
+    int bridge = -1;   // CTIChConnCh: the channel whose caller this one hears
+    uint32_t seq = 0;  // which call; a request for an older one is ignored
     std::string caller;
     std::string called;
     std::deque<char> keys;

@@ -128,7 +128,7 @@ TEST(SipSettings, ReadsAndLimitsEveryKey) {
   std::ofstream(path)
       << "[SIP]\naddress=127.0.0.2\nport=70000\nchannels=500\ncodecs=pcmu, G729 ,PCMA,PCMU\n"
          "quiettimeout=15\nregistrar=sip:127.0.0.1:5099\nuser=u\npassword=p\nrealm=r\n"
-         "expiry=10\n";
+         "expiry=10\nextensions=8001=sip:a@127.0.0.1:5090, 8002 = sip:b@h,junk,9=tel:1\n";
   platform::IniFile ini(path);
   SipSettings s = readSipSettings(ini);
   EXPECT_EQ(s.address, "127.0.0.2");
@@ -141,7 +141,15 @@ TEST(SipSettings, ReadsAndLimitsEveryKey) {
   EXPECT_EQ(s.password, "p");
   EXPECT_EQ(s.realm, "r");
   EXPECT_EQ(s.expiryS, 60);
-  EXPECT_EQ(s.warnings.size(), 3u);  // port, channels, G729
+  // 128 outer channels leave no room for extensions.
+  EXPECT_TRUE(s.extensions.empty());
+  EXPECT_EQ(s.warnings.size(), 7u);  // port, channels, G729, two without room, two malformed
+  std::ofstream(path)
+      << "[SIP]\nchannels=4\nextensions=8001=sip:a@127.0.0.1:5090, 8002 = sip:b@h,junk,9=tel:1\n";
+  SipSettings x = readSipSettings(platform::IniFile(path));
+  EXPECT_EQ(x.extensions, (std::vector<std::pair<std::string, std::string>>{
+                              {"8001", "sip:a@127.0.0.1:5090"}, {"8002", "sip:b@h"}}));
+  EXPECT_EQ(x.warnings.size(), 2u);
   std::ofstream(path) << "[System]\n";
   platform::IniFile empty(path);
   SipSettings d = readSipSettings(empty);

@@ -53,6 +53,7 @@ os.makedirs(os.path.join(run, "voice"))
 with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
     ini = f.read()
 ini = (ini.replace("port=5070", f"port={sip_port}").replace("keycallport=6060", "keycallport=0")
+       .replace("extensions=8001=sip:8001@127.0.0.1:5090", "extensions=")
        .replace("channels=8", "channels=4"))
 with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
     f.write(ini)
@@ -119,7 +120,9 @@ def wave_pcm(path):
     while pos + 8 <= len(b):
         cid, size = b[pos:pos + 4], int.from_bytes(b[pos + 4:pos + 8], "little")
         if cid == b"data":
-            return b[pos + 8:pos + 8 + size]
+            # A file still being written says 0 (or too much): take what is there.
+            end = pos + 8 + size if 0 < size <= len(b) - pos - 8 else len(b)
+            return b[pos + 8:end]
         pos += 8 + size + (size & 1)
     return b""
 

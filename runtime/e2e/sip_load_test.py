@@ -54,6 +54,7 @@ os.makedirs(os.path.join(run, "voice"))
 with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
     ini = f.read()
 ini = (ini.replace("port=5070", f"port={sip_port}").replace("keycallport=6060", "keycallport=0")
+       .replace("extensions=8001=sip:8001@127.0.0.1:5090", "extensions=")
        .replace("channels=8", f"channels={CHANNELS}").replace("quiettimeout=60", f"quiettimeout={QUIET}")
        .replace("messageshow=1", "messageshow=1"))
 with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
