@@ -488,6 +488,53 @@ TEST(SipLines, RefusesOffersWithoutACommonCodecAndSurvivesGarbage) {
   EXPECT_FALSE(caller.expect("SIP/2.0 200").empty());
 }
 
+// A response to request `req` (its Via, From, To, Call-ID and CSeq).
+std::string replyTo(const std::string& req, const std::string& status, const std::string& extra) {
+  std::string out = "SIP/2.0 " + status + "\r\n";
+  size_t pos = 0;
+  while (pos < req.size()) {
+    const size_t end = req.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    const std::string line = req.substr(pos, end - pos);
+    for (const char* h : {"Via:", "From:", "Call-ID:", "CSeq:"})
+      if (line.rfind(h, 0) == 0) out += line + "\r\n";
+    if (line.rfind("To:", 0) == 0) out += line + ";tag=reg\r\n";
+    pos = end + 2;
+  }
+  return out + extra + "Content-Length: 0\r\n\r\n";
+}
+
+TEST(SipLines, RegistersAnswersTheChallengeAndRenews) {
+  RawPeer registrar;
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.registrar = "sip:127.0.0.1:" + std::to_string(registrar.port());
+  s.user = "ivr";
+  s.password = "secret";
+  s.realm = "test";
+  s.expiryS = 600;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 8);
+  const std::string first = registrar.expect("REGISTER sip:127.0.0.1");
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first.find(";expires=600"), std::string::npos) << first;
+  registrar.send(
+      s.port, replyTo(first, "401 Unauthorized",
+                      "WWW-Authenticate: Digest realm=\"test\", nonce=\"n1\", algorithm=MD5\r\n"));
+  const std::string second = registrar.expect("Authorization: Digest");
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(second.find("username=\"ivr\""), std::string::npos) << second;
+  EXPECT_NE(second.find("realm=\"test\""), std::string::npos);
+  // The registrar grants 2 s: the registration is renewed before they run out.
+  const auto c = second.find("Contact: <");
+  ASSERT_NE(c, std::string::npos);
+  const std::string contact = second.substr(c, second.find('>', c) + 1 - c);
+  registrar.send(s.port, replyTo(second, "200 OK", contact + ";expires=2\r\n"));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(registrar.expect("REGISTER sip:127.0.0.1", 3000).empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+}
+
 TEST(SipLines, AStartOnABusyPortFailsWithAReason) {
   RawPeer holder;
   SipSettings s;
