@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "hardware/hardware_internal.h"
 #include "hardware/simulator.h"
+#include "hardware/sip_lines.h"
 #include "hardware/telephone_lines.h"
 #include "platform/ini.h"
 
@@ -37,7 +39,12 @@ hardware::Lines& linesOf(int ch) {
   return sim();
 }
 
+// SIP lines, started by InitQam under SIP access; kept for the process's
+// life like the simulator (their thread is stopped, not the object freed).
+hardware::SipLines* gSip = nullptr;
+
 void chooseLines() {
+  if (gSip) gSip->stop();
   gLinesOf.fill(&sim());
 }
 
@@ -55,6 +62,22 @@ int startTelephone(const hardware::Settings& settings, int* outer, int* inner) {
     gLinesOf[static_cast<size_t>(ch)] = &t;
   *outer = t.outerCount();
   *inner = t.innerCount();
+  return n;
+}
+
+// Under SIP access every channel is a SIP line; the channel count is [SIP]
+// channels, 0 when the SIP socket cannot be opened. Under gLock.
+int startSip(const std::string& iniPath) {
+  platform::IniFile ini(iniPath);
+  hardware::SipSettings s = hardware::readSipSettings(ini);
+  for (const auto& w : s.warnings)
+    std::fprintf(stderr, "sysconfig.ini: %s\n", w.c_str());
+  if (!gSip) gSip = new hardware::SipLines;
+  std::string error;
+  const int n = gSip->start(s, &error);
+  if (n == 0) std::fprintf(stderr, "%s\n", error.c_str());
+  for (int ch = 0; ch < n; ++ch)
+    gLinesOf[static_cast<size_t>(ch)] = gSip;
   return n;
 }
 
@@ -144,6 +167,7 @@ int InitQam(int* a, int* b) {
     int count = s.reset(settings);
     outer = count;
     if (access == CTI_MODE_TELEPHONE) count = startTelephone(settings, &outer, &inner);
+    if (access == CTI_MODE_SIP) outer = count = startSip("sysconfig.ini");
     return count;
   });
   if (a) *a = outer;
@@ -154,6 +178,7 @@ int InitQam(int* a, int* b) {
 void SetChanDataMem(unsigned char* table) {
   locked([&](Simulator& s) {
     s.setTable(table);
+    if (gSip) gSip->setTable(table);
     return 0;
   });
 }

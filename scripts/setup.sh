@@ -25,6 +25,9 @@ packages=(
   # the runtime's window: Qt Widgets, Qt Multimedia (voice mail heard on the
   # computer), a CJK font for the captions, and a virtual display
   qt6-base-dev qt6-multimedia-dev fonts-wqy-microhei xvfb xauth
+  # SIP access: libre (SIP, SDP, RTP); baresip and linphonec call the runtime
+  # in the end-to-end tests, sipvicious's scanners probe it
+  libre-dev pkg-config baresip-core linphone-cli sipvicious
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

@@ -392,7 +392,8 @@ void Runtime::apply(SystemSettings& c) {
   trace_.setShow(c.messageshow != 0);
   if (c.callintype != callintype_) {
     callintype_ = c.callintype;
-    channelCount_ = channelCountFor(c.callintype);
+    // SIP lines keep the count they started with ([SIP] channels).
+    if (c.callintype != CTI_MODE_SIP) channelCount_ = channelCountFor(c.callintype);
   }
 }
 
@@ -546,7 +547,10 @@ void Runtime::waitForCall(int c) {
 
   ChanRecord rec = chans_.record(c);
   std::string caller;
-  if (accessMode() == cti::AccessMode::kTelephone) {
+  // Telephone and SIP lines know their caller; a simulated one was told by
+  // KeyCall. SIP lines also wrote the called number into the record as the
+  // line number when they reported the call.
+  if (accessMode() != cti::AccessMode::kSimulated) {
     char num[CHAN_NUMBER_SIZE + 1] = {};
     cti_.CTIGetCallInNum(c, num);
     caller.assign(num, strnlen(num, CHAN_NUMBER_SIZE));
@@ -567,7 +571,7 @@ void Runtime::waitForCall(int c) {
     return;
   }
   const int slot = t->slot;
-  if (accessMode() == cti::AccessMode::kTelephone) {
+  if (accessMode() != cti::AccessMode::kSimulated) {
     cti_.CTISetOutOffHook(c);
     cti_.CTIFlushDTMF(c, callintype_);
     rec.setCallerNumber(caller);

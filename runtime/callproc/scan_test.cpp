@@ -381,6 +381,32 @@ TEST_F(ScanTest, SkipsExcludedChannelsAndInnerLinesUnderTelephoneAccess) {
   EXPECT_EQ(rt_.channels().record(6).callerNumber(), "555");
 }
 
+// SIP lines: as many channels as the library has, the called number is the
+// line number the library wrote into the record when it reported the call,
+// the caller number comes from the library and the flow answers the call.
+TEST_F(ScanTest, SipAccessTakesCountCallerAndCalledNumberFromTheLines) {
+  fake_.channelCount = 20;
+  ASSERT_EQ(startWith({{0, dir_.write("a.cpl", simpleFlow()), "voc"}}, {{"8888", 0}, {"7777", 0}},
+                      "", CTI_MODE_SIP),
+            StartResult::kRunning);
+  EXPECT_EQ(rt_.channelCount(), 20);
+  EXPECT_FALSE(saw("系统处于模拟呼叫状态，模拟通道数=8"));
+  rt_.channels().record(17).setLineNumber("7777");
+  fake_.ring(17, "13800001111");
+  passes(1);
+  EXPECT_TRUE(saw("13800001111从通道17打进7777"));
+  EXPECT_TRUE(saw("17 find ivrfile,exec it"));
+  EXPECT_TRUE(fake_.called("CTISetOutOffHook(17)"));
+  EXPECT_FALSE(fake_.called("CTIOpenMCI"));
+  EXPECT_EQ(rt_.channels().record(17).callerNumber(), "13800001111");
+  // A number no trigger knows is not answered.
+  rt_.channels().record(3).setLineNumber("5555");
+  fake_.ring(3, "1");
+  passes(1);
+  EXPECT_TRUE(saw("3通道没有发现IVR流程，通道挂机"));
+  EXPECT_FALSE(fake_.called("CTISetOutOffHook(3)"));
+}
+
 TEST_F(ScanTest, FlowLoadFailures) {
   struct Case {
     const char* name;

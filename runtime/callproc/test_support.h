@@ -61,11 +61,12 @@ class RuntimeFixture : public ::testing::Test {
   }
   ~RuntimeFixture() override { trace_.removeSink(&sink_); }
 
-  // Starts a runtime under simulated access with the flows and triggers given.
+  // Starts a runtime (under simulated access unless told) with the flows and
+  // triggers given.
   StartResult startWith(std::vector<FlowEntry> flows, std::vector<TriggerEntry> triggers,
-                        std::string lineNumber = "8888") {
+                        std::string lineNumber = "8888", int callintype = 0) {
     SysConfig cfg;
-    cfg.callintype = 0;
+    cfg.callintype = callintype;
     cfg.filename = dir_.write("db.sqlite", "");
     cfg.flowCount = static_cast<int>(flows.size());
     cfg.flows = std::move(flows);

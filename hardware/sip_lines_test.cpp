@@ -1,0 +1,550 @@
+#include "hardware/sip_lines.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "hardware/chanrecord.h"
+#include "hardware/cti_contract.h"
+#include "hardware/g711.h"
+#include "hardware/jitter_buffer.h"
+#include "hardware/voice_file.h"
+#include "platform/ini.h"
+
+namespace hardware {
+namespace {
+
+TEST(G711, RoundTripsEveryCode) {
+  for (int code = 0; code < 256; ++code) {
+    const auto a = static_cast<uint8_t>(code);
+    EXPECT_EQ(g711::linearToAlaw(g711::alawToLinear(a)), a) << code;
+    // µ-law has two codes for zero; every other code comes back.
+    if (code != 0x7F) EXPECT_EQ(g711::linearToUlaw(g711::ulawToLinear(a)), a) << code;
+  }
+  struct Case {
+    int16_t pcm;
+    uint8_t alaw;
+    uint8_t ulaw;
+  };
+  for (const Case& c : {Case{0, 0xD5, 0xFF}, Case{-1, 0x55, 0x7F}, Case{32767, 0xAA, 0x80},
+                        Case{-32768, 0x2A, 0x00}, Case{1000, 0xFA, 0xCE}}) {
+    EXPECT_EQ(g711::linearToAlaw(c.pcm), c.alaw) << c.pcm;
+    EXPECT_EQ(g711::linearToUlaw(c.pcm), c.ulaw) << c.pcm;
+  }
+}
+
+JitterBuffer::Frame frameOf(uint8_t v) {
+  JitterBuffer::Frame f;
+  f.fill(v);
+  return f;
+}
+
+// Frames by timestamp: 160 samples each, counted from the first packet.
+constexpr uint32_t ts(uint32_t frame) {
+  return 1000 + frame * kFrameBytes;
+}
+
+TEST(JitterBuffer, ReordersFillsLossesAndDropsLatecomers) {
+  JitterBuffer jb(3, 16);
+  JitterBuffer::Frame out;
+  EXPECT_FALSE(jb.pop(out));  // nothing yet
+  jb.put(ts(0), frameOf(1).data(), kFrameBytes);
+  jb.put(ts(2), frameOf(3).data(), kFrameBytes);
+  EXPECT_FALSE(jb.pop(out));  // two frames, depth is three
+  EXPECT_EQ(out[0], kAlawSilence);
+  jb.put(ts(1), frameOf(2).data(), kFrameBytes);  // reordered
+  // Frame 3 is lost, half of frame 4 arrives.
+  jb.put(ts(4), frameOf(5).data(), 80);
+  const uint8_t expected[] = {1, 2, 3, kAlawSilence, 5};
+  for (uint8_t e : expected) {
+    ASSERT_TRUE(jb.pop(out));
+    EXPECT_EQ(out[0], e);
+  }
+  EXPECT_EQ(out[79], 5);
+  EXPECT_EQ(out[80], kAlawSilence);
+  EXPECT_EQ(jb.lost(), 1u);
+  jb.put(ts(3), frameOf(4).data(), kFrameBytes);  // after its turn
+  EXPECT_EQ(jb.late(), 1u);
+  // A starved buffer keeps giving silence: the recording keeps its length.
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], kAlawSilence);
+}
+
+TEST(JitterBuffer, PacketsOfAnySizeFillTheirFrames) {
+  JitterBuffer jb(1, 16);
+  JitterBuffer::Frame out;
+  std::vector<uint8_t> forty(2 * kFrameBytes);  // 40 ms: two frames
+  for (size_t i = 0; i < forty.size(); ++i)
+    forty[i] = static_cast<uint8_t>(i < kFrameBytes ? 1 : 2);
+  jb.put(ts(0), forty.data(), forty.size());
+  // 10 ms packets: two to a frame.
+  jb.put(ts(2), frameOf(3).data(), 80);
+  jb.put(ts(2) + 80, frameOf(4).data(), 80);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[159], 1);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 2);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[79], 3);
+  EXPECT_EQ(out[80], 4);
+  EXPECT_EQ(jb.lost(), 0u);
+}
+
+TEST(JitterBuffer, FollowsTheTimestampAcrossItsWrapAndARestart) {
+  JitterBuffer jb(1, 8);
+  JitterBuffer::Frame out;
+  jb.put(0xFFFFFFFFu - kFrameBytes + 1, frameOf(7).data(), kFrameBytes);
+  jb.put(0, frameOf(8).data(), kFrameBytes);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 7);
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 8);
+  jb.put(3000000, frameOf(9).data(), kFrameBytes);  // far ahead: a new numbering
+  ASSERT_TRUE(jb.pop(out));
+  EXPECT_EQ(out[0], 9);
+}
+
+std::string tempDir() {
+  char t[] = "/tmp/siplinesXXXXXX";
+  return mkdtemp(t);
+}
+
+TEST(SipSettings, ReadsAndLimitsEveryKey) {
+  const std::string dir = tempDir();
+  const std::string path = dir + "/sysconfig.ini";
+  std::ofstream(path)
+      << "[SIP]\naddress=127.0.0.2\nport=70000\nchannels=500\ncodecs=pcmu, G729 ,PCMA,PCMU\n"
+         "quiettimeout=15\nregistrar=sip:127.0.0.1:5099\nuser=u\npassword=p\nrealm=r\n"
+         "expiry=10\nextensions=8001=sip:a@127.0.0.1:5090, 8002 = sip:b@h,junk,9=tel:1\n";
+  platform::IniFile ini(path);
+  SipSettings s = readSipSettings(ini);
+  EXPECT_EQ(s.address, "127.0.0.2");
+  EXPECT_EQ(s.port, 5060);
+  EXPECT_EQ(s.channels, 128);
+  EXPECT_EQ(s.codecs, (std::vector<std::string>{"PCMU", "PCMA"}));
+  EXPECT_EQ(s.quietTimeoutS, 15);
+  EXPECT_EQ(s.registrar, "sip:127.0.0.1:5099");
+  EXPECT_EQ(s.user, "u");
+  EXPECT_EQ(s.password, "p");
+  EXPECT_EQ(s.realm, "r");
+  EXPECT_EQ(s.expiryS, 60);
+  // 128 outer channels leave no room for extensions.
+  EXPECT_TRUE(s.extensions.empty());
+  EXPECT_EQ(s.warnings.size(), 7u);  // port, channels, G729, two without room, two malformed
+  std::ofstream(path)
+      << "[SIP]\nchannels=4\nextensions=8001=sip:a@127.0.0.1:5090, 8002 = sip:b@h,junk,9=tel:1\n";
+  SipSettings x = readSipSettings(platform::IniFile(path));
+  EXPECT_EQ(x.extensions, (std::vector<std::pair<std::string, std::string>>{
+                              {"8001", "sip:a@127.0.0.1:5090"}, {"8002", "sip:b@h"}}));
+  EXPECT_EQ(x.warnings.size(), 2u);
+  std::ofstream(path) << "[System]\n";
+  platform::IniFile empty(path);
+  SipSettings d = readSipSettings(empty);
+  EXPECT_EQ(d.port, 5060);
+  EXPECT_EQ(d.channels, 8);
+  EXPECT_EQ(d.codecs, (std::vector<std::string>{"PCMA", "PCMU"}));
+  EXPECT_TRUE(d.warnings.empty());
+}
+
+TEST(LoadVoiceAlaw, DecodesEveryKindOfVoiceFile) {
+  const std::string dir = tempDir();
+  auto wave = [&](const std::string& name, uint16_t format, uint16_t bits, uint32_t rate,
+                  const std::string& data) {
+    std::string h = "RIFF";
+    auto u32 = [&](uint32_t v) {
+      for (int i = 0; i < 4; ++i)
+        h += static_cast<char>((v >> (8 * i)) & 0xFF);
+    };
+    auto u16 = [&](uint16_t v) {
+      h += static_cast<char>(v & 0xFF);
+      h += static_cast<char>(v >> 8);
+    };
+    u32(static_cast<uint32_t>(36 + data.size()));
+    h += "WAVEfmt ";
+    u32(16);
+    u16(format);
+    u16(1);
+    u32(rate);
+    u32(rate * bits / 8);
+    u16(static_cast<uint16_t>(bits / 8));
+    u16(bits);
+    h += "data";
+    u32(static_cast<uint32_t>(data.size()));
+    std::ofstream(dir + "/" + name, std::ios::binary) << h << data;
+  };
+  std::string pcm;
+  pcm += '\xe8';
+  pcm += '\x03';  // 1000
+  pcm += '\0';
+  pcm += '\0';
+  wave("pcm.wav", 1, 16, 8000, pcm);
+  wave("alaw.wav", 6, 8, 8000, std::string("\x11\x22", 2));
+  wave("ulaw.wav", 7, 8, 8000, std::string("\xff", 1));
+  wave("fast.wav", 1, 16, 16000, pcm);
+  std::ofstream(dir + "/raw.voc", std::ios::binary) << std::string("\x01\x02\x03", 3);
+  std::vector<uint8_t> v;
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/pcm.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0xFA, 0xD5}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/alaw.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0x11, 0x22}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/ulaw.wav", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{0xD5}));
+  ASSERT_TRUE(loadVoiceAlaw(dir + "/raw.voc", &v));
+  EXPECT_EQ(v, (std::vector<uint8_t>{1, 2, 3}));
+  EXPECT_FALSE(loadVoiceAlaw(dir + "/fast.wav", &v));
+  EXPECT_FALSE(loadVoiceAlaw(dir + "/missing.voc", &v));
+  EXPECT_FALSE(loadVoiceAlaw(dir, &v));
+}
+
+// A caller written by hand, on loopback: the SIP messages are plain text,
+// so what the lines answer is checked byte for byte where it matters.
+class RawPeer {
+ public:
+  RawPeer() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+  }
+  ~RawPeer() { close(fd_); }
+  int port() const { return port_; }
+  void send(int toPort, const std::string& text) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(toPort));
+    sendto(fd_, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  }
+  // The next datagram whose text contains `want`, within `ms`.
+  std::string expect(const std::string& want, int ms = 2000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = recv(fd_, buf, sizeof buf, 0);
+      if (n <= 0) continue;
+      std::string s(buf, static_cast<size_t>(n));
+      if (s.find(want) != std::string::npos) return s;
+    }
+    return {};
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+int freeUdpPort() {
+  RawPeer p;
+  return p.port();
+}
+
+std::string invite(const std::string& user, int sipPort, int myPort, int rtpPort,
+                   const std::string& callId, const std::string& codecs = "8 0 101") {
+  std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\nm=audio " +
+      std::to_string(rtpPort) + " RTP/AVP " + codecs +
+      "\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:0 PCMU/8000\r\na=rtpmap:101 telephone-event/8000\r\n";
+  const std::string me = "127.0.0.1:" + std::to_string(myPort);
+  return "INVITE sip:" + user + "@127.0.0.1:" + std::to_string(sipPort) + " SIP/2.0\r\n" +
+         "Via: SIP/2.0/UDP " + me + ";branch=z9hG4bK" + callId + "\r\n" + "Max-Forwards: 70\r\n" +
+         "From: <sip:13800001111@127.0.0.1>;tag=f" + callId + "\r\n" + "To: <sip:" + user +
+         "@127.0.0.1>\r\n" + "Call-ID: " + callId + "\r\n" + "CSeq: 1 INVITE\r\n" +
+         "Contact: <sip:caller@" + me + ">\r\n" + "Content-Type: application/sdp\r\n" +
+         "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+}
+
+template <typename F>
+bool waitFor(F f, int ms = 2000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < end) {
+    if (f()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return f();
+}
+
+TEST(SipLines, AnswersAKeyAndAHangUpFromARawCaller) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  SipLines lines;
+  std::string error;
+  ASSERT_EQ(lines.start(s, &error), 1) << error;
+  std::vector<unsigned char> table(CHAN_RECORD_SIZE * CHAN_MAX);
+  lines.setTable(table.data());
+
+  RawPeer caller;
+  RawPeer rtp;
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "c1"));
+  const std::string ringing = caller.expect("SIP/2.0 180");
+  ASSERT_FALSE(ringing.empty());
+  ASSERT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_INCOMING; }));
+  EXPECT_STREQ(reinterpret_cast<char*>(table.data() + CHAN_OFF_LINE_NUMBER), "8888");
+  char num[CHAN_NUMBER_SIZE];
+  lines.callInNum(0, num);
+  EXPECT_STREQ(num, "13800001111");
+
+  // No channel is free for a second call.
+  RawPeer second;
+  second.send(s.port, invite("8888", s.port, second.port(), rtp.port(), "c2"));
+  EXPECT_FALSE(second.expect("SIP/2.0 486").empty());
+  EXPECT_EQ(lines.busyRejects(), 1u);
+
+  ASSERT_EQ(lines.offHook(0), 0);
+  const std::string ok = caller.expect("SIP/2.0 200");
+  ASSERT_FALSE(ok.empty());
+  EXPECT_NE(ok.find("PCMA/8000"), std::string::npos);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_TALKING);
+  // The answer sends RTP: silence, payload type 8, every 20 ms.
+  const std::string media = rtp.expect(std::string(1, '\x80'));
+  ASSERT_GE(media.size(), 12u + kFrameBytes);
+  EXPECT_EQ(static_cast<uint8_t>(media[1]) & 0x7F, 8);
+  EXPECT_EQ(static_cast<uint8_t>(media[12]), kAlawSilence);
+
+  // A key by SIP INFO.
+  const std::string body = "Signal=5\r\nDuration=160\r\n";
+  const std::string tag = ok.substr(ok.find(";tag=", ok.find("To:")) + 5, 40);
+  const std::string toTag = tag.substr(0, tag.find_first_of("\r;>"));
+  auto inDialog = [&](const std::string& method, int cseq, const std::string& extra,
+                      const std::string& b) {
+    return method + " sip:x@127.0.0.1:" + std::to_string(s.port) +
+           " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(caller.port()) +
+           ";branch=z9hG4bK" + method + std::to_string(cseq) +
+           "\r\nMax-Forwards: 70\r\nFrom: <sip:13800001111@127.0.0.1>;tag=fc1\r\nTo: "
+           "<sip:8888@127.0.0.1>;tag=" +
+           toTag + "\r\nCall-ID: c1\r\nCSeq: " + std::to_string(cseq) + " " + method + "\r\n" +
+           extra + "Content-Length: " + std::to_string(b.size()) + "\r\n\r\n" + b;
+  };
+  caller.send(s.port, inDialog("ACK", 1, "", ""));
+  caller.send(s.port, inDialog("INFO", 2, "Content-Type: application/dtmf-relay\r\n", body));
+  int key = 0;
+  ASSERT_TRUE(waitFor([&] { return lines.getKey(0, &key) == 0; }));
+  EXPECT_EQ(key, '5');
+
+  // The caller hangs up.
+  caller.send(s.port, inDialog("BYE", 3, "", ""));
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }));
+  EXPECT_EQ(lines.onHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  // The channel is free again.
+  RawPeer third;
+  third.send(s.port, invite("7777", s.port, third.port(), rtp.port(), "c3"));
+  EXPECT_FALSE(third.expect("SIP/2.0 180").empty());
+  EXPECT_TRUE(waitFor([&] { return lines.calledNumber(0) == "7777"; }));
+}
+
+std::string rtpPacket(uint8_t pt, uint16_t seq, uint32_t ts, const std::string& payload,
+                      bool marker = false) {
+  std::string p(12, '\0');
+  p[0] = static_cast<char>(0x80);
+  p[1] = static_cast<char>(pt | (marker ? 0x80 : 0));
+  p[2] = static_cast<char>(seq >> 8);
+  p[3] = static_cast<char>(seq & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    p[4 + i] = static_cast<char>((ts >> (24 - 8 * i)) & 0xFF);
+  p[8] = 0x12;  // SSRC
+  return p + payload;
+}
+
+// The RTP port of the lines' SDP answer.
+int answeredRtpPort(const std::string& ok) {
+  const auto m = ok.find("m=audio ");
+  return m == std::string::npos ? 0 : std::stoi(ok.substr(m + 8));
+}
+
+// An answered call from a raw caller on channel 0; the 200 OK's text.
+std::string answeredCall(SipLines& lines, const SipSettings& s, RawPeer& caller, RawPeer& rtp) {
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "m1"));
+  if (!waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_INCOMING; })) return {};
+  lines.offHook(0);
+  const std::string ok = caller.expect("SIP/2.0 200");
+  const auto t = ok.find(";tag=", ok.find("\nTo:"));
+  if (ok.empty() || t == std::string::npos) return {};
+  const std::string toTag = ok.substr(t + 5, ok.find_first_of("\r;>", t + 5) - t - 5);
+  caller.send(
+      s.port,
+      "ACK sip:x@127.0.0.1:" + std::to_string(s.port) +
+          " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(caller.port()) +
+          ";branch=z9hG4bKack\r\nMax-Forwards: 70\r\nFrom: <sip:13800001111@127.0.0.1>;tag=fm1\r\n"
+          "To: <sip:8888@127.0.0.1>;tag=" +
+          toTag + "\r\nCall-ID: m1\r\nCSeq: 1 ACK\r\nContent-Length: 0\r\n\r\n");
+  return ok;
+}
+
+TEST(SipLines, RecordsTheCallerKeepsLengthIgnoresStrangersAndTakesRfc4733Keys) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 1);
+  RawPeer caller, rtp, stranger;
+  const std::string ok = answeredCall(lines, s, caller, rtp);
+  ASSERT_FALSE(ok.empty());
+  const int port = answeredRtpPort(ok);
+  ASSERT_GT(port, 0);
+  const std::string dir = tempDir();
+  const std::string file = dir + "/rec.voc";
+  ASSERT_EQ(lines.recordFile(0, file.c_str()), 0);
+  // One second of the caller's 0x11 with every fifth packet lost, and a
+  // stranger's 0x77 from another port.
+  const auto t0 = std::chrono::steady_clock::now();
+  for (int i = 0; i < 50; ++i) {
+    if (i % 5 != 4)
+      rtp.send(port, rtpPacket(8, static_cast<uint16_t>(i), 160u * i, std::string(160, '\x11')));
+    stranger.send(port, rtpPacket(8, static_cast<uint16_t>(i), 160u * i, std::string(160, '\x77')));
+    std::this_thread::sleep_until(t0 + std::chrono::milliseconds(20 * (i + 1)));
+  }
+  // A key as RFC 4733 events: start, repeats, three ends.
+  for (int i = 0; i < 3; ++i)
+    rtp.send(port, rtpPacket(101, static_cast<uint16_t>(60 + i), 9000,
+                             std::string("\x09\x0a\x00\xa0", 4), i == 0));
+  for (int i = 0; i < 3; ++i)
+    rtp.send(port, rtpPacket(101, static_cast<uint16_t>(63 + i), 9000,
+                             std::string("\x09\x8a\x01\x40", 4)));
+  int key = 0;
+  ASSERT_TRUE(waitFor([&] { return lines.getKey(0, &key) == 0; }));
+  EXPECT_EQ(key, '9');
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_NE(lines.getKey(0, &key), 0);  // one press, one key
+  ASSERT_EQ(lines.stopRecord(0), 0);
+  const auto elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  std::ifstream in(file, std::ios::binary);
+  const std::string rec((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // As long as the time it ran, within two frames.
+  EXPECT_NEAR(static_cast<double>(rec.size()), elapsed * 8000, 2 * kFrameBytes + 160);
+  EXPECT_EQ(rec.find('\x77'), std::string::npos);  // nothing of the stranger
+  const auto caller11 = std::count(rec.begin(), rec.end(), '\x11');
+  EXPECT_NEAR(static_cast<double>(caller11), 40 * 160, 160);  // 40 of 50 packets arrived
+}
+
+TEST(SipLines, HangsUpAQuietCallAndPacesPlaybackAt20ms) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  s.quietTimeoutS = 1;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 1);
+  RawPeer caller, rtp;
+  const std::string ok = answeredCall(lines, s, caller, rtp);
+  ASSERT_FALSE(ok.empty());
+  const std::string dir = tempDir();
+  std::ofstream(dir + "/p.voc", std::ios::binary) << std::string(8000, '\x22');
+  ASSERT_EQ(lines.playFile(0, (dir + "/p.voc").c_str()), 0);
+  EXPECT_EQ(lines.playFinished(0), CTI_PLAY_PLAYING);
+  // The caller says nothing: a second later the call is hung up with BYE.
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }, 3000));
+  EXPECT_FALSE(caller.expect("BYE sip:").empty());
+  const SendJitter j = lines.sendJitter();
+  std::printf("RTP send intervals: %llu, mean %.0f us, stddev %.0f us, min %lld us, max %lld us\n",
+              static_cast<unsigned long long>(j.intervals), j.meanUs, j.stddevUs,
+              static_cast<long long>(j.minUs), static_cast<long long>(j.maxUs));
+  EXPECT_GE(j.intervals, 40u);
+  EXPECT_NEAR(j.meanUs, 20000, 1000);
+  EXPECT_EQ(lines.onHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+}
+
+TEST(SipLines, RefusesOffersWithoutACommonCodecAndSurvivesGarbage) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 2;
+  s.codecs = {"PCMU"};
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 2);
+  RawPeer caller;
+  for (const std::string junk :
+       {std::string("\x00\x01garbage", 9), std::string("INVITE\r\n\r\n"),
+        std::string("INVITE sip:1@x SIP/2.0\r\nContent-Length: 99999\r\n\r\nv=0")})
+    caller.send(s.port, junk);
+  caller.send(s.port, invite("8888", s.port, caller.port(), 4000, "g1", "8"));
+  EXPECT_FALSE(caller.expect("SIP/2.0 488").empty());
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  // Still answering: OPTIONS.
+  caller.send(
+      s.port,
+      "OPTIONS sip:127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+          std::to_string(caller.port()) +
+          ";branch=z9hG4bKo1\r\nMax-Forwards: 70\r\nFrom: <sip:a@127.0.0.1>;tag=1\r\n"
+          "To: <sip:b@127.0.0.1>\r\nCall-ID: o1\r\nCSeq: 1 OPTIONS\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_FALSE(caller.expect("SIP/2.0 200").empty());
+}
+
+// A response to request `req` (its Via, From, To, Call-ID and CSeq).
+std::string replyTo(const std::string& req, const std::string& status, const std::string& extra) {
+  std::string out = "SIP/2.0 " + status + "\r\n";
+  size_t pos = 0;
+  while (pos < req.size()) {
+    const size_t end = req.find("\r\n", pos);
+    if (end == std::string::npos || end == pos) break;
+    const std::string line = req.substr(pos, end - pos);
+    for (const char* h : {"Via:", "From:", "Call-ID:", "CSeq:"})
+      if (line.rfind(h, 0) == 0) out += line + "\r\n";
+    if (line.rfind("To:", 0) == 0) out += line + ";tag=reg\r\n";
+    pos = end + 2;
+  }
+  return out + extra + "Content-Length: 0\r\n\r\n";
+}
+
+TEST(SipLines, RegistersAnswersTheChallengeAndRenews) {
+  RawPeer registrar;
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.registrar = "sip:127.0.0.1:" + std::to_string(registrar.port());
+  s.user = "ivr";
+  s.password = "secret";
+  s.realm = "test";
+  s.expiryS = 600;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 8);
+  const std::string first = registrar.expect("REGISTER sip:127.0.0.1");
+  ASSERT_FALSE(first.empty());
+  EXPECT_NE(first.find(";expires=600"), std::string::npos) << first;
+  registrar.send(
+      s.port, replyTo(first, "401 Unauthorized",
+                      "WWW-Authenticate: Digest realm=\"test\", nonce=\"n1\", algorithm=MD5\r\n"));
+  const std::string second = registrar.expect("Authorization: Digest");
+  ASSERT_FALSE(second.empty());
+  EXPECT_NE(second.find("username=\"ivr\""), std::string::npos) << second;
+  EXPECT_NE(second.find("realm=\"test\""), std::string::npos);
+  // The registrar grants 2 s: the registration is renewed before they run out.
+  const auto c = second.find("Contact: <");
+  ASSERT_NE(c, std::string::npos);
+  const std::string contact = second.substr(c, second.find('>', c) + 1 - c);
+  registrar.send(s.port, replyTo(second, "200 OK", contact + ";expires=2\r\n"));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(registrar.expect("REGISTER sip:127.0.0.1", 3000).empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+}
+
+TEST(SipLines, AStartOnABusyPortFailsWithAReason) {
+  RawPeer holder;
+  SipSettings s;
+  s.port = holder.port();
+  SipLines lines;
+  std::string error;
+  EXPECT_EQ(lines.start(s, &error), 0);
+  EXPECT_NE(error.find("SIP socket"), std::string::npos) << error;
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+}
+
+}  // namespace
+}  // namespace hardware
