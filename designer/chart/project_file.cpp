@@ -1,5 +1,6 @@
 #include "designer/chart/project_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +12,20 @@
 namespace chart {
 
 namespace {
+
+// A coordinate far outside the 5000 x 5000 canvas only comes from a damaged
+// file; held to these ranges, the geometry's sums and differences never
+// overflow. Connection points get twice the room of block corners, so that
+// a point anchored on a block at the edge (a block's ports lie a few pixels
+// outside its corner) is kept as it is when the file is read again.
+constexpr int32_t kBlockLimit = 1 << 24;
+constexpr int32_t kPointLimit = 1 << 25;
+int32_t onCanvas(int32_t v) {
+  return std::clamp(v, -kBlockLimit, kBlockLimit);
+}
+int32_t pointOnCanvas(int32_t v) {
+  return std::clamp(v, -kPointLimit, kPointLimit);
+}
 
 void putI32(std::vector<uint8_t>& out, int32_t v) {
   platform::ByteWriter(out).i32(v);
@@ -95,7 +110,10 @@ bool readBlock(Reader& r, int16_t kind, ReadBlock& out) {
     for (int i = 0; i < b.exitCount(); ++i)
       out.targets[i] = cpl::getExit(b.record, i);
   }
-  return r.i32(b.left) && r.i32(b.top);
+  if (!r.i32(b.left) || !r.i32(b.top)) return false;
+  b.left = onCanvas(b.left);
+  b.top = onCanvas(b.top);
+  return true;
 }
 
 LoadResult incomplete(const std::string& name, const char* where) {
@@ -230,6 +248,7 @@ LoadResult loadProject(Chart& chart, std::span<const uint8_t> bytes, const std::
     for (int32_t k = 0; k < points; ++k) {
       TMYPoint p;
       if (!r.i32(p.x) || !r.i32(p.y)) return done(incomplete(name, "connections"));
+      p = {pointOnCanvas(p.x), pointOnCanvas(p.y)};
       c.points.push_back(p);
     }
     connects.push_back(std::move(c));
