@@ -68,18 +68,18 @@ void typeInto(BlockDialog& d, int i, const QString& text) {
 TEST(BlockDialog, TitleLabelsAndDefaultsOfANewBlock) {
   FakeQuestions q;
   for (const cpl::KindInfo& k : cpl::kKinds) {
-    const chart::dialogs::Dialog* spec = chart::dialogs::dialogFor(k.kind);
-    if (!spec) continue;
+    const chart::dialogs::Dialog* dialog = chart::dialogs::dialogFor(k.kind);
+    if (!dialog) continue;
     SCOPED_TRACE(k.kind);
     BlockDialog d(k.kind, fresh(k.kind), q);
     EXPECT_EQ(d.windowTitle(), "命令参数");
-    ASSERT_EQ(d.fieldCount(), static_cast<int>(spec->fields.size()));
+    ASSERT_EQ(d.fieldCount(), static_cast<int>(dialog->fields.size()));
     const std::vector<std::string> shown = chart::dialogs::show(k.kind, fresh(k.kind));
     for (int i = 0; i < d.fieldCount(); ++i) {
       EXPECT_EQ(d.entryText(i).toStdString(), shown[i]) << i;
       // Each entry carries its label: beside it, or as the check box's text.
-      const QString label = QString::fromUtf8(spec->fields[i].label.data(),
-                                              static_cast<int>(spec->fields[i].label.size()));
+      const QString label = QString::fromUtf8(dialog->fields[i].label.data(),
+                                              static_cast<int>(dialog->fields[i].label.size()));
       bool found = false;
       for (QLabel* l : d.findChildren<QLabel*>())
         found = found || l->text() == label;
