@@ -26,6 +26,7 @@ import sys
 import tempfile
 import threading
 import time
+from sip_helpers import free_udp_port
 
 olvaro, cpl, samples = (os.path.abspath(a) for a in sys.argv[1:4])
 CHANNELS = 16
@@ -37,14 +38,6 @@ fails = []
 def fail(msg):
     print("FAIL:", msg)
     fails.append(msg)
-
-
-def free_udp_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    p = s.getsockname()[1]
-    s.close()
-    return p
 
 
 sip_port = free_udp_port()
