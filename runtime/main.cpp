@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -306,7 +307,16 @@ int main(int argc, char** argv) {
   // under the stop deadline: a destructor waiting on a statement cannot hold
   // the process past it.
 #ifdef OLVARO_WITH_UI
-  const int rc = headless ? runHeadless(stopSignals) : runWindow(argc, argv, stopSignals);
+  if (!headless) {
+    const int rc = runWindow(argc, argv, stopSignals);
+    stopSignals.finished();
+    // The window's libraries keep threads of their own (the lines, the
+    // voice box) that outlive main; the process ends here rather than run
+    // Qt's static teardown under them.
+    std::fflush(nullptr);
+    std::_Exit(rc);
+  }
+  const int rc = runHeadless(stopSignals);
 #else
   const int rc = runHeadless(stopSignals);
 #endif
