@@ -253,6 +253,7 @@ try:
                 lost.append(code)
             c.close()
 
+    reset_before_burst = resets()
     t0 = time.monotonic()
     threads = [threading.Thread(target=worker, args=(total // CHANNELS,)) for _ in range(CHANNELS)]
     for t in threads:
@@ -264,6 +265,15 @@ try:
           f"({retries[0]} attempts refused 486 while channels were being reset)")
     if done[0] != total:
         fail(f"{total - done[0]} of {total} calls failed: {lost[:10]}")
+
+    # Every channel of the burst is reset in the scan pass after its BYE; on a
+    # loaded machine the last of them can still be busy, so the flood below
+    # waits for all of them to be free again.
+    end = time.monotonic() + 10
+    while time.monotonic() < end and resets() < reset_before_burst + done[0]:
+        time.sleep(0.05)
+    if resets() < reset_before_burst + done[0]:
+        fail(f"only {resets() - reset_before_burst} of {done[0]} burst channels were reset")
 
     # 3. Abuse.
     junk = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
