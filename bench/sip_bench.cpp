@@ -67,8 +67,8 @@ uint64_t g_call = 0;
 
 // Sends the INVITE of a new call.
 void dial(Caller& c, int sipPort) {
-  c.id = "b";
-  c.id += std::to_string(++g_call);
+  c.id = std::to_string(++g_call);
+  c.id.insert(c.id.begin(), 'b');
   c.sip.send(sipPort, invite("8888", sipPort, c.sip.port(), c.rtp.port(), c.id));
 }
 
