@@ -666,12 +666,14 @@ void mqueueHandler(int id, void* data, void* arg) {
 
 }  // namespace
 
+// An outer channel: an extension's channel takes no calls (the runtime
+// would never see one there, and the extension could no longer be rung).
 int SipLines::Impl::freeChannel() {
   std::lock_guard<std::mutex> g(owner->m_);
-  for (int ch = 0; ch < owner->channels_; ++ch)
-    if (owner->chans_[static_cast<size_t>(ch)].state == State::kIdle &&
-        !calls[static_cast<size_t>(ch)])
-      return ch;
+  for (int ch = 0; ch < owner->channels_; ++ch) {
+    const Chan& c = owner->chans_[static_cast<size_t>(ch)];
+    if (!c.inner && c.state == State::kIdle && !calls[static_cast<size_t>(ch)]) return ch;
+  }
   return -1;
 }
 

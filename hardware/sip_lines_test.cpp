@@ -585,6 +585,13 @@ TEST(SipLines, ARungExtensionTellsRefusalFromNoSuchUser) {
   SipLines lines;
   ASSERT_EQ(lines.start(s), 2);
   EXPECT_EQ(lines.channelType(1), CHAN_TYPE_INNER);
+  // A call when the one outer channel is taken is busy: the extension's
+  // channel takes no calls.
+  RawPeer caller, second, rtp;
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "x1"));
+  ASSERT_FALSE(caller.expect("SIP/2.0 180").empty());
+  second.send(s.port, invite("8888", s.port, second.port(), rtp.port(), "x2"));
+  EXPECT_FALSE(second.expect("SIP/2.0 486").empty());
   struct Case {
     const char* answer;
     int status;
