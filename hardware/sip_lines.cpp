@@ -531,6 +531,11 @@ void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
     auto& c = im->owner->chans_[static_cast<size_t>(ch)];
     if (c.seq != seq || c.state != SipLines::State::kRinging) return;
     uri = c.extUri.empty() ? c.contact : c.extUri;
+    if (uri.empty()) {  // unregistered since it was rung
+      c.state = SipLines::State::kIdle;
+      c.ringFail = CTI_IN_NO_SUCH_EXTENSION;
+      return;
+    }
   }
   auto* call = new Call;
   tmr_init(&call->bye);
@@ -857,7 +862,8 @@ void SipLines::Impl::registerExtension(const struct sip_msg* msg) {
   int ch = -1;
   {
     std::lock_guard<std::mutex> g(owner->m_);
-    for (int i = 0; i < owner->channels_; ++i) {
+    // The first of that number, as the extension call finds it.
+    for (int i = 0; i < owner->channels_ && ch < 0; ++i) {
       const Chan& c = owner->chans_[static_cast<size_t>(i)];
       if (c.inner && c.extUri.empty() && c.extNumber == user) ch = i;
     }
