@@ -22,10 +22,14 @@ enum {
   CTI_OUT_HUNG_UP = 5, /* the caller hung up */
 };
 
-/* CTIGetInLineStatus (inner lines). */
+/* CTIGetInLineStatus (inner lines). Only lines that learn why a ringing
+ * extension did not answer (SIP) report 3 and 4; they hold until
+ * CTIStopRingIn or the next CTIRingIn. */
 enum {
   CTI_IN_OFF_HOOK = 1,
   CTI_IN_HUNG_UP = 2,
+  CTI_IN_REFUSED = 3,           /* the extension refused the call (busy, declined, failed) */
+  CTI_IN_NO_SUCH_EXTENSION = 4, /* no such extension, or one not registered */
 };
 
 /* CTIGetPlayfinish: any other value means the line still plays. */
@@ -47,7 +51,7 @@ enum {
   X(int, CTIGetChannelType, (int ch), (ch))                                              \
   /* CTI_OUT_INCOMING, CTI_OUT_HUNG_UP, other values: nothing to report. */              \
   X(int, CTIGetOutLineStatus, (int ch, int mode), (ch, mode))                            \
-  /* Inner line: CTI_IN_OFF_HOOK or CTI_IN_HUNG_UP. */                                   \
+  /* Inner line: CTI_IN_OFF_HOOK, _HUNG_UP, _REFUSED or _NO_SUCH_EXTENSION. */           \
   X(int, CTIGetInLineStatus, (int ch), (ch))                                             \
   /* Caller number of the incoming call into num[20], zero-terminated. */                \
   X(int, CTIGetCallInNum, (int ch, char* num), (ch, num))                                \

@@ -134,16 +134,38 @@ SipSettings readSipSettings(const platform::IniFile& ini) {
         std::remove_if(item.begin(), item.end(), [](char x) { return x == ' ' || x == '\t'; }),
         item.end());
     const size_t eq = item.find('=');
-    if (eq == std::string::npos || eq == 0 || item.compare(eq + 1, 4, "sip:") != 0) {
+    // A bare number is a user that registers with us: digits only, so that
+    // a mistyped address is not taken for one.
+    const bool registered =
+        eq == std::string::npos && !item.empty() &&
+        item.size() < static_cast<size_t>(CHAN_EXTENSION_SIZE) &&
+        std::all_of(item.begin(), item.end(), [](char x) { return x >= '0' && x <= '9'; });
+    if (!registered &&
+        (eq == std::string::npos || eq == 0 || item.compare(eq + 1, 4, "sip:") != 0)) {
       if (!item.empty())
-        s.warnings.push_back("[SIP] extensions: '" + item + "' is not NUMBER=sip:ADDRESS");
+        s.warnings.push_back("[SIP] extensions: '" + item +
+                             "' is neither NUMBER=sip:ADDRESS nor a NUMBER of digits");
     } else if (s.channels + static_cast<int>(s.extensions.size()) >= kSipMaxChannels) {
       s.warnings.push_back("[SIP] extensions: no channel left for " + item.substr(0, eq));
+    } else if (registered) {
+      s.extensions.emplace_back(item, std::string());
     } else {
       s.extensions.emplace_back(item.substr(0, eq), item.substr(eq + 1));
     }
     from = end + 1;
   }
+  s.extPassword = ini.getString("SIP", "extpassword", "");
+  s.extRealm = ini.getString("SIP", "extrealm", s.extRealm);
+  if (s.extRealm.empty() || s.extRealm.find_first_of("\"\r\n") != std::string::npos) {
+    s.warnings.push_back("[SIP] extrealm unusable, olvaro used");
+    s.extRealm = "olvaro";
+  }
+  s.extExpiryS = std::clamp(ini.getInt("SIP", "extexpiry", s.extExpiryS), 60, 86400);
+  const bool anyRegistered = std::any_of(s.extensions.begin(), s.extensions.end(),
+                                         [](const auto& e) { return e.second.empty(); });
+  if (anyRegistered && s.extPassword.empty())
+    s.warnings.push_back(
+        "[SIP] extensions: no extpassword, anyone may register as a registered-user extension");
   return s;
 }
 
@@ -261,7 +283,12 @@ struct SipLines::Impl {
   double sum = 0, sumSq = 0;
   int64_t minIv = 0, maxIv = 0;
 
+  uint64_t nonceSecret = 0;
+
   void run(std::promise<std::string>* ready);
+  void registerExtension(const struct sip_msg* msg);
+  bool authorized(const struct sip_msg* msg, const std::string& user);
+  std::string nonce(uint64_t seconds) const;
   std::string setUp();
   void tearDown();
   int freeChannel();
@@ -295,9 +322,23 @@ void traceHandler(bool tx, enum sip_transp, const struct sa* src, const struct s
   re_fprintf(stderr, "sip %s %J -> %J\n%b\n", tx ? "send" : "recv", src, dst, pkt, len);
 }
 
+// CTIGetInLineStatus for an extension's call that ended before its answer:
+// the responses that say there is no such user, else a refusal (busy,
+// declined, a server error, no answer from its address).
+int refusal(int err, const struct sip_msg* msg) {
+  if (err || !msg || msg->req) return CTI_IN_REFUSED;
+  switch (msg->scode) {
+    case 404:
+    case 410:
+    case 484:
+    case 604:
+      return CTI_IN_NO_SUCH_EXTENSION;
+    default:
+      return CTI_IN_REFUSED;
+  }
+}
+
 void closeHandler(int err, const struct sip_msg* msg, void* arg) {
-  (void)err;
-  (void)msg;
   auto* call = static_cast<Call*>(arg);
   SipLines::Impl* im = call->impl;
   call->closed = true;
@@ -308,9 +349,12 @@ void closeHandler(int err, const struct sip_msg* msg, void* arg) {
       if (c.bridge >= 0 && im->owner->chans_[static_cast<size_t>(c.bridge)].bridge == call->ch)
         im->owner->chans_[static_cast<size_t>(c.bridge)].bridge = -1;
       c.bridge = -1;
-      if (c.inner)
+      if (c.inner) {
+        // Why a rung extension did not answer: a response, or none at all.
+        if (call->outgoing && !call->answered && c.state == SipLines::State::kRinging)
+          c.ringFail = refusal(err, msg);
         c.state = SipLines::State::kIdle;  // the extension's handset is down
-      else if (c.state == SipLines::State::kRinging && !c.reported)
+      } else if (c.state == SipLines::State::kRinging && !c.reported)
         c.state = SipLines::State::kIdle;  // withdrawn before anyone saw it
       else if (c.state != SipLines::State::kIdle)
         c.state = SipLines::State::kHungUp;
@@ -423,9 +467,13 @@ void infoHandler(struct sip* sip, const struct sip_msg* msg, void* arg) {
 // rest is left to libre (501, or the session socket for INVITE).
 bool requestHandler(const struct sip_msg* msg, void* arg) {
   auto* im = static_cast<SipLines::Impl*>(arg);
+  if (pl_strcmp(&msg->met, "REGISTER") == 0) {
+    im->registerExtension(msg);
+    return true;
+  }
   if (pl_strcmp(&msg->met, "OPTIONS") == 0) {
     sip_treplyf(nullptr, nullptr, im->sip, msg, false, 200, "OK",
-                "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, INFO\r\n"
+                "Allow: INVITE, ACK, BYE, CANCEL, OPTIONS, INFO, REGISTER\r\n"
                 "Content-Length: 0\r\n\r\n");
     return true;
   }
@@ -482,7 +530,12 @@ void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
     std::lock_guard<std::mutex> g(im->owner->m_);
     auto& c = im->owner->chans_[static_cast<size_t>(ch)];
     if (c.seq != seq || c.state != SipLines::State::kRinging) return;
-    uri = c.extUri;
+    uri = c.extUri.empty() ? c.contact : c.extUri;
+    if (uri.empty()) {  // unregistered since it was rung
+      c.state = SipLines::State::kIdle;
+      c.ringFail = CTI_IN_NO_SUCH_EXTENSION;
+      return;
+    }
   }
   auto* call = new Call;
   tmr_init(&call->bye);
@@ -505,7 +558,10 @@ void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
     freeMedia(call);
     std::lock_guard<std::mutex> g(im->owner->m_);
     auto& c = im->owner->chans_[static_cast<size_t>(ch)];
-    if (c.seq == seq) c.state = SipLines::State::kIdle;
+    if (c.seq == seq) {
+      c.state = SipLines::State::kIdle;
+      c.ringFail = CTI_IN_REFUSED;  // an address we cannot call
+    }
     return;
   }
   call->lastRxUs = nowUs();
@@ -615,12 +671,14 @@ void mqueueHandler(int id, void* data, void* arg) {
 
 }  // namespace
 
+// An outer channel: an extension's channel takes no calls (the runtime
+// would never see one there, and the extension could no longer be rung).
 int SipLines::Impl::freeChannel() {
   std::lock_guard<std::mutex> g(owner->m_);
-  for (int ch = 0; ch < owner->channels_; ++ch)
-    if (owner->chans_[static_cast<size_t>(ch)].state == State::kIdle &&
-        !calls[static_cast<size_t>(ch)])
-      return ch;
+  for (int ch = 0; ch < owner->channels_; ++ch) {
+    const Chan& c = owner->chans_[static_cast<size_t>(ch)];
+    if (!c.inner && c.state == State::kIdle && !calls[static_cast<size_t>(ch)]) return ch;
+  }
   return -1;
 }
 
@@ -748,8 +806,125 @@ void SipLines::Impl::onTick() {
   }
 }
 
+// ---------------------------------------------------------------------------
+// Registration of extensions with these lines.
+
+namespace {
+// A nonce older than this is answered with a fresh challenge (stale=true).
+constexpr uint64_t kNonceLifeS = 300;
+
+uint64_t steadySeconds() {
+  return static_cast<uint64_t>(nowUs() / 1000000);
+}
+}  // namespace
+
+// Stateless nonces: the time they were made and a keyed hash of it, so that
+// one made by us is told from one made up, and its age is known.
+std::string SipLines::Impl::nonce(uint64_t seconds) const {
+  uint8_t mac[MD5_SIZE];
+  md5_printf(mac, "%016llx:%016llx", static_cast<unsigned long long>(seconds),
+             static_cast<unsigned long long>(nonceSecret));
+  char text[64];
+  re_snprintf(text, sizeof text, "%016llx%w", static_cast<unsigned long long>(seconds), mac,
+              static_cast<size_t>(8));
+  return text;
+}
+
+// True when the request carries a digest answer to one of our recent
+// challenges with the extensions' password; otherwise it has been answered
+// 401 with a new challenge.
+bool SipLines::Impl::authorized(const struct sip_msg* msg, const std::string& user) {
+  bool stale = false;
+  const struct sip_hdr* h = sip_msg_hdr(msg, SIP_HDR_AUTHORIZATION);
+  struct httpauth_digest_resp resp {};
+  if (h && httpauth_digest_response_decode(&resp, &h->val) == 0 &&
+      pl_strcmp(&resp.username, user.c_str()) == 0 &&
+      pl_strcmp(&resp.realm, s.extRealm.c_str()) == 0 && resp.nonce.l == 32) {
+    const std::string n(resp.nonce.p, resp.nonce.l);
+    const uint64_t made = std::strtoull(n.substr(0, 16).c_str(), nullptr, 16);
+    uint8_t ha1[MD5_SIZE];
+    md5_printf(ha1, "%s:%s:%s", user.c_str(), s.extRealm.c_str(), s.extPassword.c_str());
+    if (nonce(made) == n && httpauth_digest_response_auth(&resp, &msg->met, ha1) == 0) {
+      if (steadySeconds() - made <= kNonceLifeS) return true;
+      stale = true;
+    }
+  }
+  sip_treplyf(nullptr, nullptr, sip, msg, false, 401, "Unauthorized",
+              "WWW-Authenticate: Digest realm=\"%s\", nonce=\"%s\", qop=\"auth\", "
+              "algorithm=MD5%s\r\nContent-Length: 0\r\n\r\n",
+              s.extRealm.c_str(), nonce(steadySeconds()).c_str(), stale ? ", stale=true" : "");
+  return false;
+}
+
+// REGISTER for a registered-user extension: one binding, its latest Contact.
+void SipLines::Impl::registerExtension(const struct sip_msg* msg) {
+  const std::string user = plString(msg->to.uri.user, 64);
+  int ch = -1;
+  {
+    std::lock_guard<std::mutex> g(owner->m_);
+    // The first of that number, as the extension call finds it.
+    for (int i = 0; i < owner->channels_ && ch < 0; ++i) {
+      const Chan& c = owner->chans_[static_cast<size_t>(i)];
+      if (c.inner && c.extUri.empty() && c.extNumber == user) ch = i;
+    }
+  }
+  if (ch < 0 || user.empty()) {
+    sip_treply(nullptr, sip, msg, 404, "Not Found");
+    return;
+  }
+  if (!s.extPassword.empty() && !authorized(msg, user)) return;
+  uint32_t expires = 3600;  // what a REGISTER without either asks for
+  if (const struct sip_hdr* e = sip_msg_hdr(msg, SIP_HDR_EXPIRES)) expires = pl_u32(&e->val);
+  const struct sip_hdr* contactHdr = sip_msg_hdr(msg, SIP_HDR_CONTACT);
+  std::string contact;
+  if (contactHdr && pl_strcmp(&contactHdr->val, "*") == 0) {
+    if (expires != 0) {
+      sip_treply(nullptr, sip, msg, 400, "Bad Request");
+      return;
+    }
+  } else if (contactHdr) {
+    struct sip_addr addr {};
+    if (sip_addr_decode(&addr, &contactHdr->val) != 0 ||
+        pl_strcasecmp(&addr.uri.scheme, "sip") != 0) {
+      sip_treply(nullptr, sip, msg, 400, "Bad Request");
+      return;
+    }
+    struct pl param {};
+    if (msg_param_decode(&addr.params, "expires", &param) == 0) expires = pl_u32(&param);
+    contact = plString(addr.auri, 256);
+  }
+  const uint32_t granted = std::min<uint32_t>(expires, static_cast<uint32_t>(s.extExpiryS));
+  std::string bound;
+  uint32_t left = 0;
+  {
+    std::lock_guard<std::mutex> g(owner->m_);
+    Chan& c = owner->chans_[static_cast<size_t>(ch)];
+    if (!contactHdr) {
+      // A query: the binding as it stands.
+    } else if (granted == 0) {
+      c.contact.clear();
+      c.contactUntilUs = 0;
+    } else {
+      c.contact = contact;
+      c.contactUntilUs = nowUs() + static_cast<int64_t>(granted) * 1000000;
+    }
+    const int64_t now = nowUs();
+    if (!c.contact.empty() && c.contactUntilUs > now) {
+      bound = c.contact;
+      left = static_cast<uint32_t>((c.contactUntilUs - now + 999999) / 1000000);
+    }
+  }
+  if (bound.empty()) {
+    sip_treplyf(nullptr, nullptr, sip, msg, false, 200, "OK", "Content-Length: 0\r\n\r\n");
+  } else {
+    sip_treplyf(nullptr, nullptr, sip, msg, false, 200, "OK",
+                "Contact: <%s>;expires=%u\r\nContent-Length: 0\r\n\r\n", bound.c_str(), left);
+  }
+}
+
 std::string SipLines::Impl::setUp() {
   fd_setsize(4096);
+  nonceSecret = rand_u64();
   if (sa_set_str(&laddr, s.address.c_str(), 0) != 0)
     return "[SIP] address " + s.address + " is not an IP address";
   struct sa sipAddr = laddr;
@@ -920,12 +1095,23 @@ int SipLines::outLineStatus(int ch) {
   return CTI_OUT_IDLE;
 }
 
-// An extension's handset is up while its call is answered.
+// An extension's handset is up while its call is answered; why its last
+// ringing failed is told until it is rung again or the ringing is stopped.
 int SipLines::inLineStatus(int ch) {
   std::lock_guard<std::mutex> g(m_);
   if (!valid(ch)) return CTI_IN_HUNG_UP;
   const Chan& c = chans_[static_cast<size_t>(ch)];
-  return c.inner && c.state == State::kTalking ? CTI_IN_OFF_HOOK : CTI_IN_HUNG_UP;
+  if (!c.inner) return CTI_IN_HUNG_UP;
+  if (c.state == State::kTalking) return CTI_IN_OFF_HOOK;
+  if (c.state == State::kIdle && c.ringFail) return c.ringFail;
+  return CTI_IN_HUNG_UP;
+}
+
+std::string SipLines::registeredContact(int ch) const {
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch)) return {};
+  const Chan& c = chans_[static_cast<size_t>(ch)];
+  return c.inner && c.extUri.empty() && c.contactUntilUs > nowUs() ? c.contact : std::string();
 }
 
 int SipLines::callInNum(int ch, char* num20) const {
@@ -1074,16 +1260,22 @@ int SipLines::stopRecord(int ch) {
   return err ? -err : 0;
 }
 
-// Rings an extension: an INVITE to its address; its answer lifts the
-// handset (CTIGetInLineStatus 1). A busy or failed extension stays on-hook,
-// so the block waits out its ring time.
+// Rings an extension: an INVITE to its address, or to the Contact it
+// registered; its answer lifts the handset (CTIGetInLineStatus 1), its
+// refusal gives 3, an unknown or unregistered user 4.
 int SipLines::ringIn(int ch, int) {
   std::lock_guard<std::mutex> g(m_);
   if (!valid(ch) || !impl_) return -1;
   Chan& c = chans_[static_cast<size_t>(ch)];
   if (!c.inner || c.state != State::kIdle) return -1;
-  c.state = State::kRinging;
   ++c.seq;
+  c.ringFail = 0;
+  if (c.extUri.empty() && c.contactUntilUs <= nowUs()) {
+    c.contact.clear();  // expired, or never registered
+    c.ringFail = CTI_IN_NO_SUCH_EXTENSION;
+    return 0;
+  }
+  c.state = State::kRinging;
   c.jitter.reset();
   mqueue_push(impl_->mq, kMsgRingOut, new Msg{ch, c.seq});
   return 0;
@@ -1095,6 +1287,7 @@ int SipLines::stopRingIn(int ch) {
   if (!valid(ch) || !impl_) return -1;
   Chan& c = chans_[static_cast<size_t>(ch)];
   if (!c.inner) return -1;
+  c.ringFail = 0;
   if (c.bridge >= 0 && valid(c.bridge) && chans_[static_cast<size_t>(c.bridge)].bridge == ch)
     chans_[static_cast<size_t>(c.bridge)].bridge = -1;
   c.bridge = -1;

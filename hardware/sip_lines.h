@@ -24,10 +24,29 @@
 // caller's SDP is ignored. Keys: RFC 4733 telephone events (payload type from
 // the offer) and SIP INFO (application/dtmf-relay "Signal=5", application/dtmf).
 //
+// Extensions (inner lines after the outer ones) are rung with an INVITE to
+// their SIP address, or, for a registered user, to the Contact of its latest
+// registration with these lines. CTIGetInLineStatus: 1 while the
+// extension's call is answered; 3 when it refused the call (486, 600, 603,
+// or any other failure: 5xx, 480, a timeout); 4 when there is no such
+// extension (404, 410, 484, 604, or a registered user with no current
+// registration); 3 and 4 hold until CTIStopRingIn or the next CTIRingIn;
+// 2 otherwise.
+//
+// Registration of extensions: a REGISTER whose To user is a registered-user
+// extension sets (or, with Expires 0, removes) its one binding, the Contact,
+// for the granted time (what it asked, at most [SIP] extexpiry); the 200 OK
+// gives the Contact and that time. A REGISTER for any other user is answered
+// 404. With [SIP] extpassword set, registrations must answer an MD5 digest
+// challenge (realm [SIP] extrealm, user name the extension number); without
+// it any registration is taken. Bindings are kept in memory only.
+//
 // sysconfig.ini [SIP]: address (127.0.0.1), port (5060), channels (8, 1..128),
 // codecs (PCMA,PCMU in order of preference), rtpportmin/rtpportmax
 // (10000/20000), quiettimeout (60 seconds, 0 never), registrar (sip:host[:port],
-// empty: no registration), user, password, realm, expiry (3600 seconds).
+// empty: no registration), user, password, realm, expiry (3600 seconds),
+// extensions (NUMBER=sip:ADDRESS, or a bare NUMBER of digits: a registered
+// user), extpassword, extrealm (olvaro), extexpiry (3600 seconds, 60..86400).
 #pragma once
 
 #include <atomic>
@@ -63,8 +82,12 @@ struct SipSettings {
   std::string realm;
   int expiryS = 3600;
   // Extensions: number and SIP address ([SIP] extensions=8001=sip:a@host:port,...),
-  // served as inner lines after the `channels` outer ones.
+  // served as inner lines after the `channels` outer ones. An empty address:
+  // a user that registers with these lines (a bare 8002 in the list).
   std::vector<std::pair<std::string, std::string>> extensions;
+  std::string extPassword;
+  std::string extRealm = "olvaro";
+  int extExpiryS = 3600;
   std::string indexDir = ".\\voice\\index";  // [Hardware] indexdir
   std::vector<std::string> warnings;
 };
@@ -125,6 +148,9 @@ class SipLines final : public Lines {
   SendJitter sendJitter() const;
   // Calls answered 486 for want of a free channel.
   uint64_t busyRejects() const { return busyRejects_.load(); }
+  // The Contact a registered-user extension is rung at; empty when it has
+  // no current registration.
+  std::string registeredContact(int ch) const;
 
   // The SIP thread's side (sip_lines.cpp) and the state it shares with the
   // CTI side under m_.
@@ -136,9 +162,12 @@ class SipLines final : public Lines {
     bool reported = false;  // status 1 was read
     bool inner = false;     // an extension: its number and address
     std::string extNumber;
-    std::string extUri;
-    int bridge = -1;   // CTIChConnCh: the channel whose caller this one hears
-    uint32_t seq = 0;  // which call; a request for an older one is ignored
+    std::string extUri;  // empty: a registered user, rung at `contact`
+    std::string contact;
+    int64_t contactUntilUs = 0;  // steady clock
+    int ringFail = 0;            // CTI_IN_REFUSED or CTI_IN_NO_SUCH_EXTENSION
+    int bridge = -1;             // CTIChConnCh: the channel whose caller this one hears
+    uint32_t seq = 0;            // which call; a request for an older one is ignored
     std::string caller;
     std::string called;
     std::deque<char> keys;

@@ -24,6 +24,13 @@
 #include "hardware/voice_file.h"
 #include "platform/ini.h"
 
+// libre's types header redefines bool unless told the C library has it.
+#define HAVE_STDBOOL_H 1
+#define HAVE_INTTYPES_H 1
+extern "C" {
+#include <re.h>
+}
+
 namespace hardware {
 namespace {
 
@@ -150,6 +157,21 @@ TEST(SipSettings, ReadsAndLimitsEveryKey) {
   EXPECT_EQ(x.extensions, (std::vector<std::pair<std::string, std::string>>{
                               {"8001", "sip:a@127.0.0.1:5090"}, {"8002", "sip:b@h"}}));
   EXPECT_EQ(x.warnings.size(), 2u);
+  // Bare numbers are users that register; without a password, a warning.
+  std::ofstream(path) << "[SIP]\nchannels=4\nextensions=8001=sip:a@h,8002, 80a3 ,8004\n"
+                         "extrealm=\nextexpiry=5\n";
+  SipSettings r = readSipSettings(platform::IniFile(path));
+  EXPECT_EQ(r.extensions, (std::vector<std::pair<std::string, std::string>>{
+                              {"8001", "sip:a@h"}, {"8002", ""}, {"8004", ""}}));
+  EXPECT_EQ(r.extRealm, "olvaro");
+  EXPECT_EQ(r.extExpiryS, 60);
+  EXPECT_EQ(r.warnings.size(), 3u);  // 80a3, the realm, no password
+  std::ofstream(path) << "[SIP]\nextensions=8002\nextpassword=pw\nextrealm=ivr\n";
+  SipSettings p = readSipSettings(platform::IniFile(path));
+  EXPECT_EQ(p.extPassword, "pw");
+  EXPECT_EQ(p.extRealm, "ivr");
+  EXPECT_EQ(p.extExpiryS, 3600);
+  EXPECT_TRUE(p.warnings.empty());
   std::ofstream(path) << "[System]\n";
   platform::IniFile empty(path);
   SipSettings d = readSipSettings(empty);
@@ -533,6 +555,239 @@ TEST(SipLines, RegistersAnswersTheChallengeAndRenews) {
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_FALSE(registrar.expect("REGISTER sip:127.0.0.1", 3000).empty());
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2000));
+}
+
+// The value of header `name` in a SIP message, empty without one.
+std::string header(const std::string& msg, const std::string& name) {
+  const auto at = msg.find("\r\n" + name + ":");
+  if (at == std::string::npos) return {};
+  const size_t from = msg.find_first_not_of(' ', at + name.size() + 3);
+  return msg.substr(from, msg.find("\r\n", from) - from);
+}
+
+// The next INVITE the peer receives for a call other than `previous`:
+// the one before may still be retransmitted.
+std::string nextInvite(RawPeer& peer, const std::string& previous) {
+  for (int i = 0; i < 10; ++i) {
+    std::string m = peer.expect("INVITE sip:");
+    if (m.empty()) return m;
+    if (header(m, "Call-ID") != previous) return m;
+  }
+  return {};
+}
+
+TEST(SipLines, ARungExtensionTellsRefusalFromNoSuchUser) {
+  RawPeer ext;
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  s.extensions = {{"8001", "sip:8001@127.0.0.1:" + std::to_string(ext.port())}};
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 2);
+  EXPECT_EQ(lines.channelType(1), CHAN_TYPE_INNER);
+  // A call when the one outer channel is taken is busy: the extension's
+  // channel takes no calls.
+  RawPeer caller, second, rtp;
+  caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "x1"));
+  ASSERT_FALSE(caller.expect("SIP/2.0 180").empty());
+  second.send(s.port, invite("8888", s.port, second.port(), rtp.port(), "x2"));
+  EXPECT_FALSE(second.expect("SIP/2.0 486").empty());
+  struct Case {
+    const char* answer;
+    int status;
+  } cases[] = {
+      {"486 Busy Here", CTI_IN_REFUSED},
+      {"404 Not Found", CTI_IN_NO_SUCH_EXTENSION},
+      {"603 Decline", CTI_IN_REFUSED},
+      {"500 Server Internal Error", CTI_IN_REFUSED},
+      {"604 Does Not Exist Anywhere", CTI_IN_NO_SUCH_EXTENSION},
+      {"480 Temporarily Unavailable", CTI_IN_REFUSED},
+      {"410 Gone", CTI_IN_NO_SUCH_EXTENSION},
+  };
+  std::string callId;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_EQ(lines.ringIn(1, 1), 0);
+    // Ringing clears what the ringing before it ended with.
+    EXPECT_EQ(lines.inLineStatus(1), CTI_IN_HUNG_UP);
+    const std::string inv = nextInvite(ext, callId);
+    ASSERT_FALSE(inv.empty());
+    callId = header(inv, "Call-ID");
+    ext.send(s.port, replyTo(inv, c.answer, ""));
+    EXPECT_TRUE(waitFor([&] { return lines.inLineStatus(1) == c.status; }));
+    EXPECT_FALSE(ext.expect("ACK sip:").empty());
+    // It holds until the ringing is stopped.
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(lines.inLineStatus(1), c.status);
+    EXPECT_EQ(lines.stopRingIn(1), 0);
+    EXPECT_EQ(lines.inLineStatus(1), CTI_IN_HUNG_UP);
+  }
+  // An answer lifts the handset; its BYE later is a hang-up, not a refusal.
+  ASSERT_EQ(lines.ringIn(1, 1), 0);
+  const std::string inv = nextInvite(ext, callId);
+  ASSERT_FALSE(inv.empty());
+  const std::string sdp =
+      "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+      "m=audio 4002 RTP/AVP 8\r\na=rtpmap:8 PCMA/8000\r\n";
+  std::string ok = replyTo(inv, "200 OK",
+                           "Contact: <sip:8001@127.0.0.1:" + std::to_string(ext.port()) +
+                               ">\r\nContent-Type: application/sdp\r\n");
+  ok = ok.substr(0, ok.find("Content-Length")) + "Content-Length: " + std::to_string(sdp.size()) +
+       "\r\n\r\n" + sdp;
+  ext.send(s.port, ok);
+  EXPECT_TRUE(waitFor([&] { return lines.inLineStatus(1) == CTI_IN_OFF_HOOK; }));
+  const std::string ack = ext.expect("ACK sip:");
+  ASSERT_FALSE(ack.empty());
+  ext.send(s.port, "BYE sip:olvaro@127.0.0.1:" + std::to_string(s.port) +
+                       " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(ext.port()) +
+                       ";branch=z9hG4bKbye1\r\nMax-Forwards: 70\r\nFrom: " + header(ack, "To") +
+                       "\r\nTo: " + header(ack, "From") + "\r\nCall-ID: " + header(ack, "Call-ID") +
+                       "\r\nCSeq: 9 BYE\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_TRUE(waitFor([&] { return lines.inLineStatus(1) == CTI_IN_HUNG_UP; }));
+}
+
+std::string md5Hex(const std::string& text) {
+  uint8_t d[MD5_SIZE];
+  md5(reinterpret_cast<const uint8_t*>(text.data()), text.size(), d);
+  char hex[2 * MD5_SIZE + 1];
+  for (int i = 0; i < MD5_SIZE; ++i)
+    std::snprintf(hex + 2 * i, 3, "%02x", d[i]);
+  return hex;
+}
+
+// A telephone that registers with the lines by hand.
+struct Phone {
+  RawPeer peer;
+  int sipPort = 0;
+  int cseq = 0;
+  std::string nonce;
+
+  std::string registerAs(const std::string& user, const std::string& password,
+                         const std::string& contactParams, const std::string& extra = "") {
+    const std::string uri = "sip:127.0.0.1:" + std::to_string(sipPort);
+    std::string auth;
+    if (!nonce.empty()) {
+      const std::string response = md5Hex(md5Hex(user + ":olvaro:" + password) + ":" + nonce + ":" +
+                                          md5Hex("REGISTER:" + uri));
+      auth = "Authorization: Digest username=\"" + user + "\", realm=\"olvaro\", nonce=\"" + nonce +
+             "\", uri=\"" + uri + "\", response=\"" + response + "\", algorithm=MD5\r\n";
+    }
+    ++cseq;
+    const std::string me = "127.0.0.1:" + std::to_string(peer.port());
+    peer.send(sipPort, "REGISTER " + uri + " SIP/2.0\r\nVia: SIP/2.0/UDP " + me +
+                           ";branch=z9hG4bKr" + std::to_string(cseq) +
+                           "\r\nMax-Forwards: 70\r\nFrom: <sip:" + user +
+                           "@127.0.0.1>;tag=p1\r\nTo: <sip:" + user +
+                           "@127.0.0.1>\r\nCall-ID: reg1\r\nCSeq: " + std::to_string(cseq) +
+                           " REGISTER\r\nContact: <sip:" + user + "@" + me + ">" + contactParams +
+                           "\r\n" + extra + auth + "Content-Length: 0\r\n\r\n");
+    const std::string reply = peer.expect("SIP/2.0 ");
+    const auto n = reply.find("nonce=\"");
+    if (n != std::string::npos) nonce = reply.substr(n + 7, reply.find('"', n + 7) - n - 7);
+    return reply;
+  }
+};
+
+TEST(SipLines, AnExtensionRegistersWithTheLinesAndIsRungThere) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  s.extensions = {{"8002", ""}, {"8003", ""}};
+  s.extPassword = "pw";
+  s.extExpiryS = 60;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 3);
+  Phone phone;
+  phone.sipPort = s.port;
+  const std::string me = "sip:8002@127.0.0.1:" + std::to_string(phone.peer.port());
+
+  // Not registered: nothing to ring.
+  ASSERT_EQ(lines.ringIn(1, 1), 0);
+  EXPECT_EQ(lines.inLineStatus(1), CTI_IN_NO_SUCH_EXTENSION);
+  EXPECT_EQ(lines.stopRingIn(1), 0);
+
+  struct Step {
+    const char* what;
+    std::string user, password, params, extra;
+    const char* reply;     // status line start
+    const char* contains;  // in the reply, or ""
+    bool bound;            // afterwards
+  } steps[] = {
+      {"an unknown user", "8009", "pw", "", "", "SIP/2.0 404", "", false},
+      {"no credentials", "8002", "pw", "", "", "SIP/2.0 401", "realm=\"olvaro\"", false},
+      {"a wrong password", "8002", "wrong", "", "", "SIP/2.0 401", "nonce=", false},
+      {"the password, asking too long a time", "8002", "pw", ";expires=7200", "", "SIP/2.0 200",
+       ";expires=60", true},
+      {"a refresh asking by the Expires header", "8002", "pw", "", "Expires: 30\r\n", "SIP/2.0 200",
+       ";expires=30", true},
+      {"removal", "8002", "pw", "", "Expires: 0\r\n", "SIP/2.0 200", "", false},
+  };
+  for (const Step& st : steps) {
+    SCOPED_TRACE(st.what);
+    const std::string reply = phone.registerAs(st.user, st.password, st.params, st.extra);
+    EXPECT_EQ(reply.rfind(st.reply, 0), 0u) << reply;
+    EXPECT_NE(reply.find(st.contains), std::string::npos) << reply;
+    EXPECT_EQ(lines.registeredContact(1), st.bound ? me : "");
+    EXPECT_EQ(reply.find("Contact:") != std::string::npos, st.bound) << reply;
+    if (std::string(st.what) == "a refresh asking by the Expires header") {
+      // Bound: ringing sends the INVITE to the Contact; its refusal is heard.
+      ASSERT_EQ(lines.ringIn(1, 1), 0);
+      const std::string inv = nextInvite(phone.peer, "");
+      ASSERT_FALSE(inv.empty());
+      EXPECT_EQ(inv.rfind("INVITE " + me + " SIP/2.0", 0), 0u) << inv;
+      phone.peer.send(s.port, replyTo(inv, "486 Busy Here", ""));
+      EXPECT_TRUE(waitFor([&] { return lines.inLineStatus(1) == CTI_IN_REFUSED; }));
+      EXPECT_EQ(lines.stopRingIn(1), 0);
+      EXPECT_EQ(lines.registeredContact(2), "");  // 8003 is another user
+    }
+  }
+  ASSERT_EQ(lines.ringIn(1, 1), 0);
+  EXPECT_EQ(lines.inLineStatus(1), CTI_IN_NO_SUCH_EXTENSION);
+  EXPECT_EQ(lines.stopRingIn(1), 0);
+
+  // A registration runs out after its time.
+  EXPECT_EQ(phone.registerAs("8002", "pw", ";expires=1").rfind("SIP/2.0 200", 0), 0u);
+  EXPECT_EQ(lines.registeredContact(1), me);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(lines.registeredContact(1), "");
+  ASSERT_EQ(lines.ringIn(1, 1), 0);
+  EXPECT_EQ(lines.inLineStatus(1), CTI_IN_NO_SUCH_EXTENSION);
+
+  // A nonce we never gave is challenged again.
+  phone.nonce = std::string(32, 'a');
+  EXPECT_EQ(phone.registerAs("8002", "pw", "").rfind("SIP/2.0 401", 0), 0u);
+}
+
+TEST(SipLines, RegisteredUsersWithoutAPasswordAreTakenAsTheySay) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  s.extensions = {{"8002", ""}};
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 2);
+  Phone phone;
+  phone.sipPort = s.port;
+  const std::string reply = phone.registerAs("8002", "", "");
+  EXPECT_EQ(reply.rfind("SIP/2.0 200", 0), 0u) << reply;
+  EXPECT_NE(reply.find(";expires=3600"), std::string::npos) << reply;  // asked nothing
+  EXPECT_EQ(lines.registeredContact(1), "sip:8002@127.0.0.1:" + std::to_string(phone.peer.port()));
+  // Contact "*" with Expires 0 removes every binding; "*" otherwise is refused.
+  EXPECT_EQ(phone.registerAs("8002", "", "", "Expires: 5\r\n").rfind("SIP/2.0 200", 0), 0u);
+  phone.peer.send(s.port, "garbage");
+  auto wild = [&](const std::string& expires) {
+    phone.peer.send(s.port, "REGISTER sip:127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+                                std::to_string(phone.peer.port()) + ";branch=z9hG4bKw" + expires +
+                                "\r\nMax-Forwards: 70\r\nFrom: <sip:8002@127.0.0.1>;tag=w\r\n"
+                                "To: <sip:8002@127.0.0.1>\r\nCall-ID: w1\r\nCSeq: " +
+                                expires + "0 REGISTER\r\nContact: *\r\nExpires: " + expires +
+                                "\r\nContent-Length: 0\r\n\r\n");
+  };
+  wild("1");
+  EXPECT_FALSE(phone.peer.expect("SIP/2.0 400").empty());
+  EXPECT_NE(lines.registeredContact(1), "");
+  wild("0");
+  EXPECT_FALSE(phone.peer.expect("SIP/2.0 200").empty());
+  EXPECT_EQ(lines.registeredContact(1), "");
 }
 
 TEST(SipLines, AStartOnABusyPortFailsWithAReason) {

@@ -484,6 +484,25 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
        "通道0=>被叫分机8001超时没有摘机"},
       {"caller hangs up", nullptr, [](BlockTest& t) { t.fake_.hangUp(0); }, -2,
        "通道0=>(1)CallExt 0通道挂机,流程退出"},
+      // Lines that learn why a ringing extension will not answer.
+      {"refused while ringing", nullptr, [](BlockTest& t) { t.fake_.setInLineStatus(5, 3); }, 1,
+       "通道0=>分机8001忙"},
+      {"unknown while ringing", nullptr, [](BlockTest& t) { t.fake_.setInLineStatus(5, 4); }, 3,
+       "通道0=>分机8001不存在"},
+      // The answer is taken before the ring time, the ring time before a
+      // status no line reports.
+      {"refused after the ring time", nullptr,
+       [](BlockTest& t) {
+         t.clock_.advance(30001);
+         t.fake_.setInLineStatus(5, 3);
+       },
+       1, "通道0=>分机8001忙"},
+      {"unknown status", nullptr,
+       [](BlockTest& t) {
+         t.fake_.setInLineStatus(5, 7);
+         t.clock_.advance(30001);
+       },
+       2, "通道0=>被叫分机8001超时没有摘机"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -520,8 +539,12 @@ TEST_F(BlockTest, ExtensionCallOutcomes) {
     if (c.exit == 0) {
       EXPECT_EQ(regs().I[9], 5);
     }
-    if (c.exit == 2) {
+    if (c.ringing && c.exit > 0) {
+      // Ringing that ends unanswered stops the ringing, frees the extension
+      // and the caller's ring-back.
       EXPECT_EQ(ext.lineState(), 0);
+      EXPECT_TRUE(fake_.called("CTIStopRingIn(5)"));
+      EXPECT_TRUE(fake_.called("CTIStopPlayFile(0,0)")) << ::testing::PrintToString(fake_.calls());
     }
     if (c.exit == 4) {
       EXPECT_EQ(regs().S[7], dir_.path() + "\\leavmsg\\msg5.voc");
@@ -578,6 +601,10 @@ TEST_F(BlockTest, TalkEndsFromEitherSide) {
   } cases[] = {
       {"extension hangs up", CHAN_TYPE_INNER, [](BlockTest& t) { t.fake_.setInLineStatus(4, 2); },
        1, "通道0=>(1)Talk 座席4挂机"},
+      {"extension's call refused", CHAN_TYPE_INNER,
+       [](BlockTest& t) { t.fake_.setInLineStatus(4, 3); }, 1, "通道0=>(1)Talk 座席4挂机"},
+      {"extension unknown", CHAN_TYPE_INNER, [](BlockTest& t) { t.fake_.setInLineStatus(4, 4); }, 1,
+       "通道0=>(1)Talk 座席4挂机"},
       {"outside line hangs up", CHAN_TYPE_OUTER, [](BlockTest& t) { t.fake_.hangUp(4); }, 1,
        "通道0=>(1)Talk 呼转外线4挂机"},
       {"caller hangs up", CHAN_TYPE_INNER, [](BlockTest& t) { t.fake_.hangUp(0); }, -2,

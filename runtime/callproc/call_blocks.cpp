@@ -172,11 +172,26 @@ void runCallExt(Call& call, BlockServices& svc) {
     b.lines().CTIStopPlayFile(c, b.mode());
     b.lines().CTIPlayFile(c, s.ringBack.c_str(), CTI_MODE_SIMULATED);
   }
-  if (b.lines().inLineStatus(e) == cti::InLineStatus::kOffHook) {
+  const cti::InLineStatus status = b.lines().inLineStatus(e);
+  if (status == cti::InLineStatus::kOffHook) {
     log.channel(c, "被叫分机%s摘机", Gbk{x});
     b.lines().CTIStopPlayFile(c, b.mode());
     call.setI(call.cur.u8At(R::kExtChannelVar), e);
     b.exit(Exit::kAnswered);
+    return;
+  }
+  // Lines that hear why a ringing extension will not answer (SIP) say so at
+  // once, rather than leaving the caller to the ring time.
+  if (status == cti::InLineStatus::kRefused || status == cti::InLineStatus::kNoSuchExtension) {
+    const bool refused = status == cti::InLineStatus::kRefused;
+    b.lines().CTIStopRingIn(e);
+    ext.setLineState(CHAN_LINE_IDLE);
+    if (refused)
+      log.channel(c, "分机%s忙", Gbk{x});
+    else
+      log.channel(c, "分机%s不存在", Gbk{x});
+    b.lines().CTIStopPlayFile(c, b.mode());
+    b.exit(refused ? Exit::kBusy : Exit::kNoSuchExtension);
     return;
   }
   if (b.elapsedSince(s.since) > kRingTimeoutMs) {
@@ -228,7 +243,11 @@ void runTalk(Call& call, BlockServices& svc) {
     return;
   }
   const int type = b.lines().CTIGetChannelType(o);
-  if (type == CHAN_TYPE_INNER && b.lines().inLineStatus(o) == cti::InLineStatus::kHungUp) {
+  // An extension whose call failed has no handset up either.
+  const cti::InLineStatus inner =
+      type == CHAN_TYPE_INNER ? b.lines().inLineStatus(o) : cti::InLineStatus::kOffHook;
+  if (inner == cti::InLineStatus::kHungUp || inner == cti::InLineStatus::kRefused ||
+      inner == cti::InLineStatus::kNoSuchExtension) {
     log.block(c, call.index(), "Talk 座席%d挂机", o);
     b.lines().CTIStopRingIn(o);
     b.exit(TalkExit::kPeerHungUp);

@@ -26,6 +26,8 @@ enum class OutLineStatus : int {
 enum class InLineStatus : int {
   kOffHook = CTI_IN_OFF_HOOK,
   kHungUp = CTI_IN_HUNG_UP,
+  kRefused = CTI_IN_REFUSED,
+  kNoSuchExtension = CTI_IN_NO_SUCH_EXTENSION,
 };
 
 // CTIGetPlayfinish, read as one of three states.
