@@ -22,6 +22,9 @@
 // libre's types header redefines bool unless told the C library has it.
 #define HAVE_STDBOOL_H 1
 #define HAVE_INTTYPES_H 1
+// re_dbg.h names the module in what it prints and wants both defined.
+#define DEBUG_MODULE "sip_lines"
+#define DEBUG_LEVEL 3
 extern "C" {
 #include <re.h>
 #include <re_dbg.h>
