@@ -39,7 +39,9 @@ TEST(Exports, OnlyTheCFunctions) {
                            "CTISetKeyDtmf",
                            "CTIClearKeyDtmf",
                            "GetCombineStr",
-                           "HardwareSetSimulationClock"})
+                           "HardwareSetSimulationClock",
+                           "HardwareSetNotify",
+                           "HardwareShutdown"})
     EXPECT_NE(::dlsym(lib, name), nullptr) << name;
     // Every function of the contract list, so that the list and the version
     // script cannot part.

@@ -65,6 +65,20 @@ int startTelephone(const hardware::Settings& settings, int* outer, int* inner) {
   return n;
 }
 
+// The runtime's notifier (HardwareSetNotify), under its own lock: the SIP
+// thread reports while the CTI lock may be held by a stop that waits for it.
+std::mutex gNotifyLock;
+void (*gNotify)(const char*, void*) = nullptr;
+void* gNotifyCtx = nullptr;
+
+void report(const std::string& text) {
+  std::lock_guard<std::mutex> g(gNotifyLock);
+  if (gNotify)
+    gNotify(text.c_str(), gNotifyCtx);
+  else
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
 // Under SIP access every channel is a SIP line; the channel count is [SIP]
 // channels, 0 when the SIP socket cannot be opened. Under gLock.
 int startSip(const std::string& iniPath) {
@@ -72,7 +86,10 @@ int startSip(const std::string& iniPath) {
   hardware::SipSettings s = hardware::readSipSettings(ini);
   for (const auto& w : s.warnings)
     std::fprintf(stderr, "sysconfig.ini: %s\n", w.c_str());
-  if (!gSip) gSip = new hardware::SipLines;
+  if (!gSip) {
+    gSip = new hardware::SipLines;
+    gSip->setNotify(report);
+  }
   std::string error;
   const int n = gSip->start(s, &error);
   if (n == 0) std::fprintf(stderr, "%s\n", error.c_str());
@@ -152,6 +169,24 @@ void HardwareSetSimulationClock(unsigned int (*ticks)(void* ctx), void* ctx) {
     clock.ticks_ = ticks;
     clock.ctx_ = ctx;
     s.setClock(ticks ? static_cast<platform::Clock*>(&clock) : &platform::SystemClock::instance());
+    return 0;
+  });
+}
+
+void HardwareSetNotify(void (*notify)(const char* utf8, void* ctx), void* ctx) {
+  std::lock_guard<std::mutex> g(gNotifyLock);
+  if (notify) {
+    gNotify = notify;
+    gNotifyCtx = ctx;
+  } else if (gNotifyCtx == ctx) {
+    gNotify = nullptr;
+    gNotifyCtx = nullptr;
+  }
+}
+
+void HardwareShutdown(void) {
+  locked([](Simulator&) {
+    chooseLines();
     return 0;
   });
 }

@@ -24,6 +24,17 @@ CTI_FUNCTIONS(CTI_DECLARE_C)
  * (telephone, SIP) keep real time. Not part of the CTI contract. */
 void HardwareSetSimulationClock(unsigned int (*ticks)(void* ctx), void* ctx);
 
+/* Where the lines report what an operator must know, as UTF-8 text (the
+ * SIP registration succeeding, failing, ending); called on a thread of the
+ * lines. Without a notifier the text goes to standard error. A NULL notify
+ * removes the notifier set with the same ctx. Not part of the CTI contract. */
+void HardwareSetNotify(void (*notify)(const char* utf8, void* ctx), void* ctx);
+
+/* Ends the lines before the process does: SIP calls get their BYE and a
+ * registration its Expires 0 (waiting a second at most). Not part of the
+ * CTI contract. */
+void HardwareShutdown(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <future>
@@ -172,6 +174,41 @@ SipSettings readSipSettings(const platform::IniFile& ini) {
   return s;
 }
 
+std::string dialledNumber(const std::string& requestUser, const std::string& toUser,
+                          const std::string& account) {
+  if (requestUser.empty() || (!account.empty() && requestUser == account)) return toUser;
+  return requestUser;
+}
+
+std::string dialTarget(const std::string& number, const std::string& registrar) {
+  std::string n = number;
+  while (!n.empty() && (n.back() == ' ' || n.back() == '\t'))
+    n.pop_back();
+  n.erase(0, std::min(n.find_first_not_of(" \t"), n.size()));
+  if (n.empty() || n.size() > 256) return {};
+  if (n.size() > 4 && (n.compare(0, 4, "sip:") == 0 || n.compare(0, 4, "SIP:") == 0)) {
+    for (char c : n)
+      if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F || c == '<' || c == '>' || c == '"')
+        return {};
+    return "sip:" + n.substr(4);
+  }
+  std::string host = registrar;
+  if (host.compare(0, 4, "sip:") == 0) host = host.substr(4);
+  host = host.substr(0, host.find_first_of(";?>"));
+  if (host.empty()) return {};
+  std::string user;
+  for (char c : n) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '*' || c == '+' || c == '.' ||
+        c == '-' || c == '_')
+      user += c;
+    else if (c == '#')
+      user += "%23";
+    else
+      return {};
+  }
+  return "sip:" + user + "@" + host;
+}
+
 bool loadVoiceAlaw(const std::string& linuxPath, std::vector<uint8_t>* out) {
   out->clear();
   const int fd = openVoiceFile(linuxPath, false);
@@ -233,7 +270,14 @@ bool loadVoiceAlaw(const std::string& linuxPath, std::vector<uint8_t>* out) {
 
 namespace {
 
-enum MsgId { kMsgAnswer = 1, kMsgHangup, kMsgDestroy, kMsgQuit, kMsgRingOut };
+enum MsgId { kMsgAnswer = 1, kMsgHangup, kMsgDestroy, kMsgQuit, kMsgRingOut, kMsgDialOut };
+
+// The registration's credentials handler argument: a libre object, so that
+// the registration holds a reference to it until it is gone, which tells
+// the stop when the unregistration has been answered.
+struct RegToken {
+  SipLines::Impl* im;
+};
 
 struct Msg {
   int ch;
@@ -276,6 +320,12 @@ struct SipLines::Impl {
   struct sip_lsnr* lsnr = nullptr;
   struct mqueue* mq = nullptr;
   struct sipreg* reg = nullptr;
+  RegToken* regToken = nullptr;
+  std::string aor;          // the registered account, sip:user@domain
+  int regState = 0;         // last reported: 0 nothing yet, 1 registered, 2 failed
+  std::string regFailure;   // what the last failure report said
+  std::string serverRealm;  // the realm the server last challenged for
+  bool closing = false;     // the stop has begun: nothing new is started
   struct tmr tick {};
   std::vector<Call*> calls;
   int64_t nextTickUs = 0;
@@ -299,6 +349,8 @@ struct SipLines::Impl {
   void onTick();
   void sendFrame(Call* call, const uint8_t* alaw);
   void addKey(Call* call, char key);
+  void onRegistration(int err, const struct sip_msg* msg);
+  void unregister();
   bool current(const Call* call) const { return owner->chans_[call->ch].seq == call->seq; }
 };
 
@@ -310,13 +362,20 @@ void tickHandler(void* arg) {
 
 int authHandler(char** user, char** pass, const char* realm, void* arg) {
   auto* im = static_cast<SipLines::Impl*>(arg);
+  im->serverRealm = realm ? realm : "";
   if (!im->s.realm.empty() && realm && im->s.realm != realm) return EAUTH;
   int err = str_dup(user, im->s.user.c_str());
   err |= str_dup(pass, im->s.password.c_str());
   return err;
 }
 
-void regResponse(int, const struct sip_msg*, void*) {}
+int regAuthHandler(char** user, char** pass, const char* realm, void* arg) {
+  return authHandler(user, pass, realm, static_cast<RegToken*>(arg)->im);
+}
+
+void regResponse(int err, const struct sip_msg* msg, void* arg) {
+  static_cast<SipLines::Impl*>(arg)->onRegistration(err, msg);
+}
 
 // OLVARO_SIP_TRACE=1 in the environment prints every SIP message sent and
 // received on standard error.
@@ -448,7 +507,8 @@ void estabHandler(const struct sip_msg*, void* arg) {
   call->lastRxUs = nowUs();
   std::lock_guard<std::mutex> g(call->impl->owner->m_);
   auto& c = call->impl->owner->chans_[static_cast<size_t>(call->ch)];
-  if (call->impl->current(call) && c.state == SipLines::State::kRinging)
+  if (call->impl->current(call) &&
+      (c.state == SipLines::State::kRinging || c.state == SipLines::State::kDialling))
     c.state = SipLines::State::kTalking;
 }
 
@@ -571,6 +631,49 @@ void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
   im->calls[static_cast<size_t>(ch)] = call;
 }
 
+// Dials out on outer channel `ch` (call number `seq`): an INVITE to the
+// channel's target, from the registered account when there is one, whose
+// credentials answer the server's challenge. A failure to send is a
+// failed call (5), as a refusal is.
+void dialOut(SipLines::Impl* im, int ch, uint32_t seq) {
+  if (Call* old = im->calls[static_cast<size_t>(ch)]) im->destroyCall(old);
+  std::string uri;
+  {
+    std::lock_guard<std::mutex> g(im->owner->m_);
+    auto& c = im->owner->chans_[static_cast<size_t>(ch)];
+    if (c.seq != seq || c.state != SipLines::State::kDialling) return;
+    uri = c.dialUri;
+  }
+  auto* call = new Call;
+  tmr_init(&call->bye);
+  call->impl = im;
+  call->ch = ch;
+  call->seq = seq;
+  call->outgoing = true;
+  int err = setUpMedia(im, call);
+  struct mbuf* offer = nullptr;
+  if (!err) err = sdp_encode(&offer, call->sdp, true);
+  char local[128];
+  re_snprintf(local, sizeof local, "sip:olvaro@%j:%u", &im->laddr, im->s.port);
+  const std::string from = im->reg ? im->aor : std::string(local);
+  const std::string cuser = im->reg ? im->s.user : std::string("olvaro");
+  if (!err)
+    err = sipsess_connect(&call->sess, im->sock, uri.c_str(), nullptr, from.c_str(), cuser.c_str(),
+                          nullptr, 0, "application/sdp", offer, authHandler, im, false,
+                          offerHandler, answerHandler, progressHandler, estabHandler, infoHandler,
+                          nullptr, closeHandler, call, nullptr);
+  mem_deref(offer);
+  if (err) {
+    freeMedia(call);
+    std::lock_guard<std::mutex> g(im->owner->m_);
+    auto& c = im->owner->chans_[static_cast<size_t>(ch)];
+    if (c.seq == seq && c.state == SipLines::State::kDialling) c.state = SipLines::State::kHungUp;
+    return;
+  }
+  call->lastRxUs = nowUs();
+  im->calls[static_cast<size_t>(ch)] = call;
+}
+
 void connectHandler(const struct sip_msg* msg, void* arg) {
   auto* im = static_cast<SipLines::Impl*>(arg);
   const int ch = im->freeChannel();
@@ -613,7 +716,9 @@ void connectHandler(const struct sip_msg* msg, void* arg) {
   c.state = SipLines::State::kRinging;
   c.reported = false;
   c.caller = plString(msg->from.uri.user, CHAN_NUMBER_SIZE - 1);
-  c.called = plString(msg->uri.user, CHAN_LINE_NUMBER_SIZE - 1);
+  c.called = dialledNumber(plString(msg->uri.user, CHAN_LINE_NUMBER_SIZE - 1),
+                           plString(msg->to.uri.user, CHAN_LINE_NUMBER_SIZE - 1),
+                           im->reg ? im->s.user : std::string());
   c.keys.clear();
   c.playing = false;
   c.jitter.reset();
@@ -635,9 +740,13 @@ void mqueueHandler(int id, void* data, void* arg) {
     re_cancel();
     return;
   }
-  if (!m || m->ch < 0 || m->ch >= static_cast<int>(im->calls.size())) return;
+  if (im->closing || !m || m->ch < 0 || m->ch >= static_cast<int>(im->calls.size())) return;
   if (id == kMsgRingOut) {
     ringOut(im, m->ch, m->seq);
+    return;
+  }
+  if (id == kMsgDialOut) {
+    dialOut(im, m->ch, m->seq);
     return;
   }
   Call* call = im->calls[static_cast<size_t>(m->ch)];
@@ -925,6 +1034,73 @@ void SipLines::Impl::registerExtension(const struct sip_msg* msg) {
   }
 }
 
+namespace {
+
+struct UnregisterWait {
+  SipLines::Impl* im;
+  struct tmr poll;
+  int64_t deadline;
+};
+
+void unregisterPoll(void* arg) {
+  auto* w = static_cast<UnregisterWait*>(arg);
+  // Only our own reference to the token is left: the registration is gone.
+  if (mem_nrefs(w->im->regToken) <= 1 || nowUs() >= w->deadline) {
+    re_cancel();
+    return;
+  }
+  tmr_start(&w->poll, 10, unregisterPoll, w);
+}
+
+}  // namespace
+
+// Reports the registration's outcome when it first comes and whenever it
+// changes; renewals that keep it are not reported.
+void SipLines::Impl::onRegistration(int err, const struct sip_msg* msg) {
+  const std::string what = "SIP registration of " + aor + " at " + s.registrar;
+  if (!err && msg && msg->scode >= 200 && msg->scode < 300) {
+    if (regState == 1) return;
+    regState = 1;
+    owner->notify(what + ": registered for " + std::to_string(sipreg_proxy_expires(reg)) + " s");
+    return;
+  }
+  std::string text = what + " failed: ";
+  if (err || !msg) {
+    text += std::string(std::strerror(err ? err : EPROTO)) +
+            "; check [SIP] registrar and that the server can be reached";
+  } else {
+    text += std::to_string(msg->scode) + " " + plString(msg->reason, 80);
+    if (msg->scode == 401 || msg->scode == 403 || msg->scode == 407) {
+      text += "; check [SIP] user, password and realm";
+      if (!serverRealm.empty()) text += " (the server asks for realm \"" + serverRealm + "\")";
+    }
+  }
+  if (regState == 2 && text == regFailure) return;
+  regState = 2;
+  regFailure = text;
+  owner->notify(text);
+}
+
+// A registered account is unregistered (libre sends Expires 0 when the
+// registration is let go); the loop runs on until the server has answered
+// it or kUnregisterWaitMs have passed.
+void SipLines::Impl::unregister() {
+  if (!reg) return;
+  const bool registered = regState == 1;
+  reg = static_cast<struct sipreg*>(mem_deref(reg));
+  if (!registered || !regToken) return;
+  UnregisterWait wait{this, {}, nowUs() + int64_t{kUnregisterWaitMs} * 1000};
+  tmr_init(&wait.poll);
+  tmr_start(&wait.poll, 10, unregisterPoll, &wait);
+  re_main(nullptr);
+  tmr_cancel(&wait.poll);
+  const bool done = mem_nrefs(regToken) <= 1;
+  owner->notify("SIP registration of " + aor + " at " + s.registrar +
+                (done ? ": unregistered"
+                      : ": no answer to the unregistration within " +
+                            std::to_string(kUnregisterWaitMs) + " ms"));
+}
+
 std::string SipLines::Impl::setUp() {
   fd_setsize(4096);
   nonceSecret = rand_u64();
@@ -944,11 +1120,15 @@ std::string SipLines::Impl::setUp() {
   if (!s.registrar.empty() && !s.user.empty()) {
     std::string host = s.registrar;
     if (host.rfind("sip:", 0) == 0) host = host.substr(4);
-    const std::string aor = "sip:" + s.user + "@" + (s.realm.empty() ? host : s.realm);
+    host = host.substr(0, host.find_first_of(";?>"));
+    aor = "sip:" + s.user + "@" + (s.realm.empty() ? host : s.realm);
+    regToken = static_cast<RegToken*>(mem_zalloc(sizeof(RegToken), nullptr));
+    if (!regToken) return "SIP registration: out of memory";
+    regToken->im = this;
     err = sipreg_register(&reg, sip, s.registrar.c_str(), aor.c_str(), nullptr, aor.c_str(),
                           static_cast<uint32_t>(s.expiryS), s.user.c_str(), nullptr, 0, 0,
-                          authHandler, this, false, regResponse, this, nullptr, nullptr);
-    if (err) return std::string("SIP registration: ") + std::strerror(err);
+                          regAuthHandler, regToken, true, regResponse, this, nullptr, nullptr);
+    if (err) return "SIP registration of " + aor + " at " + s.registrar + ": " + std::strerror(err);
   }
   calls.assign(static_cast<size_t>(owner->channels_), nullptr);
   nextTickUs = nowUs() + kTickMs * 1000;  // the first tick's deadline
@@ -958,12 +1138,14 @@ std::string SipLines::Impl::setUp() {
 }
 
 void SipLines::Impl::tearDown() {
+  closing = true;
   tmr_cancel(&tick);
   for (Call* call : calls)
     if (call) destroyCall(call);
-  reg = static_cast<struct sipreg*>(mem_deref(reg));
   sock = static_cast<struct sipsess_sock*>(mem_deref(sock));
   lsnr = static_cast<struct sip_lsnr*>(mem_deref(lsnr));
+  unregister();
+  regToken = static_cast<RegToken*>(mem_deref(regToken));
   mq = static_cast<struct mqueue*>(mem_deref(mq));
   if (sip) sip_close(sip, true);
   sip = static_cast<struct sip*>(mem_deref(sip));
@@ -1091,6 +1273,8 @@ int SipLines::outLineStatus(int ch) {
       c.reported = true;
       return CTI_OUT_INCOMING;
     case State::kTalking:
+    case State::kSeized:
+    case State::kDialling:
       return CTI_OUT_TALKING;
     case State::kHungUp:
       return CTI_OUT_HUNG_UP;
@@ -1138,7 +1322,19 @@ int SipLines::offHook(int ch) {
   std::lock_guard<std::mutex> g(m_);
   if (!valid(ch)) return -1;
   Chan& c = chans_[static_cast<size_t>(ch)];
-  if (c.state != State::kRinging) return c.state == State::kTalking ? 0 : -1;
+  if (!c.inner && c.state == State::kIdle && impl_) {
+    // Seized to dial: no INVITE takes the channel from now on.
+    c.state = State::kSeized;
+    ++c.seq;
+    c.keys.clear();
+    c.playing = false;
+    c.jitter.reset();
+    return 0;
+  }
+  if (c.state != State::kRinging)
+    return c.state == State::kTalking || c.state == State::kSeized || c.state == State::kDialling
+               ? 0
+               : -1;
   c.state = State::kTalking;
   mqueue_push(impl_->mq, kMsgAnswer, new Msg{ch, c.seq});
   return 0;
@@ -1311,9 +1507,29 @@ int SipLines::connect(int ch1, int ch2) {
   return 0;
 }
 
-// Dialling out to numbers beyond the extensions is not served.
-int SipLines::callOut(int, const char*) {
-  return -1;
+// Dials on a seized outer channel; the SIP thread sends the INVITE.
+int SipLines::callOut(int ch, const char* number) {
+  if (!number) return -1;
+  std::lock_guard<std::mutex> g(m_);
+  if (!valid(ch) || !impl_) return -1;
+  Chan& c = chans_[static_cast<size_t>(ch)];
+  if (c.inner || c.state != State::kSeized) return -1;
+  const std::string target =
+      dialTarget(std::string(number, ::strnlen(number, 300)), impl_->s.registrar);
+  if (target.empty()) return -1;
+  c.dialUri = target;
+  c.state = State::kDialling;
+  ++c.seq;
+  c.called.clear();
+  mqueue_push(impl_->mq, kMsgDialOut, new Msg{ch, c.seq});
+  return 0;
+}
+
+void SipLines::notify(const std::string& text) const {
+  if (notify_)
+    notify_(text);
+  else
+    std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 int SipLines::inject(int ch, int key) {

@@ -12,10 +12,22 @@
 //   transaction failed. CTISetOutHook ends the call (BYE when answered,
 //   486 before) and frees the channel. A call withdrawn before the runtime
 //   saw it ringing frees the channel by itself.
+// Dialling out, as on a telephone line: CTISetOutOffHook on an idle outer
+//   channel seizes it (2, and no INVITE takes it); CTICallOut sends the
+//   INVITE (still 2 while it rings and once answered, never 1, which would
+//   start a flow); a refusal, a failure or the far end's BYE is 5;
+//   CTISetOutHook ends it (CANCEL while ringing, BYE once answered). The
+//   number is a SIP URI as given, or NUMBER@<registrar host> sent with the
+//   registration's account and digest credentials (dialTarget).
 // An INVITE when no channel is free is answered 486 Busy Here; an offer
-// without PCMA or PCMU (as configured) 488. The called number (request URI
-// user) is written into the channel record as its line number, which the
-// runtime matches against the triggers; the caller number is the From user.
+// without PCMA or PCMU (as configured) 488. The called number is written
+// into the channel record as its line number, which the runtime matches
+// against the triggers (dialledNumber); the caller number is the From user.
+//
+// Registration: its outcome is reported through the notifier (the
+// runtime's trace) when it first succeeds, fails, or changes between the
+// two, in words that say which [SIP] key to check. On stop a registered
+// account is unregistered (Expires 0), waiting at most kUnregisterWaitMs.
 //
 // Media: one 20 ms clock on the SIP thread sends a 160-byte RTP frame per
 // answered call (the playback, or silence) and takes one frame from the call's
@@ -47,11 +59,13 @@
 // empty: no registration), user, password, realm, expiry (3600 seconds),
 // extensions (NUMBER=sip:ADDRESS, or a bare NUMBER of digits: a registered
 // user), extpassword, extrealm (olvaro), extexpiry (3600 seconds, 60..86400).
+// The registrar is also where CTICallOut sends numbers that are not URIs.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -94,6 +108,22 @@ struct SipSettings {
 
 SipSettings readSipSettings(const platform::IniFile& ini);
 
+// The called number of an INVITE: the request URI's user, unless that is
+// empty or is the registered account's own user (a server or trunk sends
+// calls for the account to its registered contact), when the To header's
+// user is taken instead. Empty `account` when nothing is registered.
+std::string dialledNumber(const std::string& requestUser, const std::string& toUser,
+                          const std::string& account);
+
+// Where CTICallOut sends its INVITE: `number` itself when it is a SIP URI
+// (sip:...), otherwise sip:NUMBER@<host[:port] of registrar> ('#' escaped);
+// empty (the dial is refused) without a registrar, or when the number holds
+// anything but digits, letters and * # + . - _, or a URI holds spaces,
+// quotes or angle brackets.
+std::string dialTarget(const std::string& number, const std::string& registrar);
+
+inline constexpr int kUnregisterWaitMs = 1000;
+
 // Decodes a voice file (headerless A-law, or a wave file holding A-law,
 // µ-law or 16-bit PCM at 8000 Hz mono) into A-law. False when the file
 // cannot be read or is another format.
@@ -118,9 +148,13 @@ class SipLines final : public Lines {
   // Starts the SIP thread with `s`; the channel count, or 0 when the SIP
   // socket cannot be opened (the reason in *error).
   int start(const SipSettings& s, std::string* error = nullptr);
-  // Ends every call and the SIP thread.
+  // Ends every call, unregisters, and ends the SIP thread.
   void stop();
   void setTable(unsigned char* table);
+  // Where the lines report what an operator must know (registration); on
+  // the SIP thread. Set before start.
+  void setNotify(std::function<void(const std::string&)> notify) { notify_ = std::move(notify); }
+  void notify(const std::string& text) const;
   int channelCount() const { return channels_; }
 
   int channelType(int ch) const override;
@@ -155,7 +189,9 @@ class SipLines final : public Lines {
   // The SIP thread's side (sip_lines.cpp) and the state it shares with the
   // CTI side under m_.
   struct Impl;
-  enum class State { kIdle, kRinging, kTalking, kHungUp };
+  // kSeized: an outer line taken off-hook to dial; kDialling: its INVITE
+  // is out, not yet answered.
+  enum class State { kIdle, kRinging, kTalking, kHungUp, kSeized, kDialling };
 
   struct Chan {
     State state = State::kIdle;
@@ -164,6 +200,7 @@ class SipLines final : public Lines {
     std::string extNumber;
     std::string extUri;  // empty: a registered user, rung at `contact`
     std::string contact;
+    std::string dialUri;         // CTICallOut's target
     int64_t contactUntilUs = 0;  // steady clock
     int ringFail = 0;            // CTI_IN_REFUSED or CTI_IN_NO_SUCH_EXTENSION
     int bridge = -1;             // CTIChConnCh: the channel whose caller this one hears
@@ -190,6 +227,7 @@ class SipLines final : public Lines {
   Impl* impl_ = nullptr;
   std::thread thread_;
   std::atomic<uint64_t> busyRejects_{0};
+  std::function<void(const std::string&)> notify_;
 };
 
 }  // namespace hardware

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,7 +40,9 @@ TEST(G711, RoundTripsEveryCode) {
     const auto a = static_cast<uint8_t>(code);
     EXPECT_EQ(g711::linearToAlaw(g711::alawToLinear(a)), a) << code;
     // µ-law has two codes for zero; every other code comes back.
-    if (code != 0x7F) EXPECT_EQ(g711::linearToUlaw(g711::ulawToLinear(a)), a) << code;
+    if (code != 0x7F) {
+      EXPECT_EQ(g711::linearToUlaw(g711::ulawToLinear(a)), a) << code;
+    }
   }
   struct Case {
     int16_t pcm;
@@ -493,7 +496,7 @@ TEST(SipLines, RefusesOffersWithoutACommonCodecAndSurvivesGarbage) {
   SipLines lines;
   ASSERT_EQ(lines.start(s), 2);
   RawPeer caller;
-  for (const std::string junk :
+  for (const std::string& junk :
        {std::string("\x00\x01garbage", 9), std::string("INVITE\r\n\r\n"),
         std::string("INVITE sip:1@x SIP/2.0\r\nContent-Length: 99999\r\n\r\nv=0")})
     caller.send(s.port, junk);
@@ -788,6 +791,264 @@ TEST(SipLines, RegisteredUsersWithoutAPasswordAreTakenAsTheySay) {
   wild("0");
   EXPECT_FALSE(phone.peer.expect("SIP/2.0 200").empty());
   EXPECT_EQ(lines.registeredContact(1), "");
+}
+
+TEST(SipDialling, TheDialledNumberAndTheTargetOfADial) {
+  struct Dialled {
+    const char* requestUser;
+    const char* toUser;
+    const char* account;
+    const char* want;
+  };
+  for (const Dialled& d :
+       {Dialled{"8888", "8888", "", "8888"},
+        // A trunk sends the call for its number to the registered contact.
+        Dialled{"ivr", "8888", "ivr", "8888"}, Dialled{"", "8888", "", "8888"},
+        Dialled{"8888", "9999", "ivr", "8888"}, Dialled{"ivr", "8888", "", "ivr"}})
+    EXPECT_EQ(dialledNumber(d.requestUser, d.toUser, d.account), d.want) << d.requestUser;
+
+  struct Target {
+    const char* number;
+    const char* registrar;
+    const char* want;
+  };
+  for (const Target& t : {
+           Target{"8001", "sip:127.0.0.1:5999", "sip:8001@127.0.0.1:5999"},
+           Target{" 8001 ", "sip:pbx.example;transport=udp", "sip:8001@pbx.example"},
+           Target{"*72#", "sip:pbx", "sip:*72%23@pbx"},
+           Target{"+8613800001111", "pbx:5070", "sip:+8613800001111@pbx:5070"},
+           Target{"sip:bob@127.0.0.1:5090", "", "sip:bob@127.0.0.1:5090"},
+           Target{"SIP:bob@h", "sip:pbx", "sip:bob@h"},
+           Target{"8001", "", ""},                       // nowhere to send it
+           Target{"80 01", "sip:pbx", ""},               // not a number
+           Target{"8001@evil", "sip:pbx", ""},           // a host of its own
+           Target{"sip:bob@h>\r\nX: 1", "sip:pbx", ""},  // header injection
+           Target{"sip:bob@h x", "", ""},
+           Target{"", "sip:pbx", ""},
+       })
+    EXPECT_EQ(dialTarget(t.number, t.registrar), t.want) << t.number;
+}
+
+// A far end answering the lines' INVITEs by hand.
+struct FarEnd {
+  RawPeer sip;
+  RawPeer rtp;
+  std::string invite;  // the last INVITE received
+
+  bool takeInvite(int ms = 2000) {
+    invite = sip.expect("INVITE sip:", ms);
+    return !invite.empty();
+  }
+  std::string response(const std::string& status, const std::string& body = "") {
+    std::string out = "SIP/2.0 " + status + "\r\n";
+    for (const char* h : {"Via", "From", "Call-ID", "CSeq"})
+      out += std::string(h) + ": " + header(invite, h) + "\r\n";
+    out += "To: " + header(invite, "To") + ";tag=far\r\n";
+    out += "Contact: <sip:far@127.0.0.1:" + std::to_string(sip.port()) + ">\r\n";
+    if (!body.empty()) out += "Content-Type: application/sdp\r\n";
+    return out + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+  }
+  void reply(int linesPort, const std::string& status) { sip.send(linesPort, response(status)); }
+  void answer(int linesPort) {
+    const std::string sdp =
+        "v=0\r\no=- 2 2 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 "
+        "0\r\nm=audio " +
+        std::to_string(rtp.port()) +
+        " RTP/AVP 8 101\r\na=rtpmap:8 PCMA/8000\r\na=rtpmap:101 "
+        "telephone-event/8000\r\n";
+    sip.send(linesPort, response("200 OK", sdp));
+  }
+  // A BYE in the dialog the 200 OK made.
+  void bye(int linesPort) {
+    const std::string contact = header(invite, "Contact");
+    const std::string target = contact.substr(1, contact.find('>') - 1);
+    sip.send(linesPort, "BYE " + target +
+                            " SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(sip.port()) +
+                            ";branch=z9hG4bKfarbye\r\nMax-Forwards: 70\r\nFrom: " +
+                            header(invite, "To") + ";tag=far\r\nTo: " + header(invite, "From") +
+                            "\r\nCall-ID: " + header(invite, "Call-ID") +
+                            "\r\nCSeq: 9 BYE\r\nContent-Length: 0\r\n\r\n");
+  }
+};
+
+TEST(SipLines, DialsOutAnsweredRefusedAndHungUpFromBothSides) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 2;
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 2);
+  FarEnd far;
+  const std::string uri = "sip:bob@127.0.0.1:" + std::to_string(far.sip.port());
+
+  // Only a seized line dials, and only to somewhere it can reach.
+  EXPECT_EQ(lines.callOut(0, uri.c_str()), -1);
+  ASSERT_EQ(lines.offHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_TALKING);
+  EXPECT_EQ(lines.callOut(0, "8001"), -1);  // no registrar to send a number to
+  EXPECT_EQ(lines.callOut(0, nullptr), -1);
+
+  // 1. Answered, then hung up by the far end.
+  ASSERT_EQ(lines.callOut(0, uri.c_str()), 0);
+  ASSERT_TRUE(far.takeInvite());
+  EXPECT_NE(far.invite.find("m=audio "), std::string::npos);
+  EXPECT_NE(header(far.invite, "To").find(uri), std::string::npos) << far.invite;
+  far.reply(s.port, "180 Ringing");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_TALKING);  // ringing: never "a call came in"
+  EXPECT_EQ(lines.playFile(0, "/dev/null"), -1);       // nothing to play to yet
+  far.answer(s.port);
+  EXPECT_FALSE(far.sip.expect("ACK sip:far@").empty());
+  // Once answered the line sends its 20 ms frames to the far end's SDP.
+  const std::string media = far.rtp.expect(std::string(1, '\x80'));
+  ASSERT_GE(media.size(), 12u + kFrameBytes);
+  EXPECT_EQ(static_cast<uint8_t>(media[1]) & 0x7F, 8);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_TALKING);
+  // An incoming call meanwhile takes the other channel, not this one.
+  RawPeer caller, callerRtp;
+  caller.send(s.port, invite("8888", s.port, caller.port(), callerRtp.port(), "d1"));
+  EXPECT_FALSE(caller.expect("SIP/2.0 180").empty());
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(1) == CTI_OUT_INCOMING; }));
+  far.bye(s.port);
+  EXPECT_FALSE(far.sip.expect("SIP/2.0 200").empty());
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }));
+  EXPECT_EQ(lines.onHook(0), 0);
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  EXPECT_EQ(lines.callOut(0, uri.c_str()), -1);  // on-hook again
+
+  // 2. Refused: 486 is a failed call, 5, and the channel is free after.
+  ASSERT_EQ(lines.offHook(0), 0);
+  ASSERT_EQ(lines.callOut(0, uri.c_str()), 0);
+  ASSERT_TRUE(far.takeInvite());
+  far.reply(s.port, "486 Busy Here");
+  EXPECT_FALSE(far.sip.expect("ACK sip:").empty());
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }));
+  EXPECT_EQ(lines.onHook(0), 0);
+
+  // 3. The runtime hangs up while it rings (CANCEL), then once answered (BYE).
+  ASSERT_EQ(lines.offHook(0), 0);
+  ASSERT_EQ(lines.callOut(0, uri.c_str()), 0);
+  ASSERT_TRUE(far.takeInvite());
+  far.reply(s.port, "180 Ringing");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(lines.onHook(0), 0);
+  const std::string cancel = far.sip.expect("CANCEL sip:");
+  ASSERT_FALSE(cancel.empty());
+  EXPECT_EQ(header(cancel, "Call-ID"), header(far.invite, "Call-ID"));
+  EXPECT_EQ(lines.outLineStatus(0), CTI_OUT_IDLE);
+  ASSERT_EQ(lines.offHook(0), 0);
+  ASSERT_EQ(lines.callOut(0, uri.c_str()), 0);
+  ASSERT_TRUE(far.takeInvite());
+  far.answer(s.port);
+  EXPECT_FALSE(far.sip.expect("ACK sip:far@").empty());
+  EXPECT_EQ(lines.onHook(0), 0);
+  const std::string bye = far.sip.expect("BYE sip:far@");
+  ASSERT_FALSE(bye.empty());
+  EXPECT_EQ(header(bye, "Call-ID"), header(far.invite, "Call-ID"));
+}
+
+TEST(SipLines, DialsANumberThroughTheRegistrarWithTheAccountsCredentials) {
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.channels = 1;
+  FarEnd server;
+  s.registrar = "sip:127.0.0.1:" + std::to_string(server.sip.port());
+  s.user = "ivr";
+  s.password = "secret";
+  SipLines lines;
+  ASSERT_EQ(lines.start(s), 1);
+  ASSERT_EQ(lines.offHook(0), 0);
+  ASSERT_EQ(lines.callOut(0, "8001#"), 0);
+  ASSERT_TRUE(server.takeInvite());
+  EXPECT_EQ(
+      server.invite.rfind(
+          "INVITE sip:8001%23@127.0.0.1:" + std::to_string(server.sip.port()) + " SIP/2.0", 0),
+      0u)
+      << server.invite;
+  // From the registered account, so that the server knows whose call it is.
+  EXPECT_NE(header(server.invite, "From").find("sip:ivr@127.0.0.1"), std::string::npos);
+  server.sip.send(
+      s.port,
+      server.response("407 Proxy Authentication Required")
+          .insert(std::string("SIP/2.0 407 Proxy Authentication Required\r\n").size(),
+                  "Proxy-Authenticate: Digest realm=\"pbx\", nonce=\"n7\", algorithm=MD5\r\n"));
+  const std::string again = server.sip.expect("Proxy-Authorization: Digest");
+  ASSERT_FALSE(again.empty());
+  EXPECT_NE(again.find("username=\"ivr\""), std::string::npos) << again;
+  EXPECT_NE(again.find("realm=\"pbx\""), std::string::npos);
+  server.invite = again;
+  server.reply(s.port, "404 Not Found");
+  EXPECT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_HUNG_UP; }));
+}
+
+// What the lines report, collected across their thread.
+struct Reports {
+  std::mutex m;
+  std::vector<std::string> lines;
+  void add(const std::string& t) {
+    std::lock_guard<std::mutex> g(m);
+    lines.push_back(t);
+  }
+  std::string all() {
+    std::lock_guard<std::mutex> g(m);
+    std::string out;
+    for (const auto& l : lines)
+      out += l + "\n";
+    return out;
+  }
+};
+
+TEST(SipLines, ReportsTheRegistrationAndWithdrawsItOnStop) {
+  FarEnd registrar;
+  SipSettings s;
+  s.port = freeUdpPort();
+  s.registrar = "sip:127.0.0.1:" + std::to_string(registrar.sip.port());
+  s.user = "ivr";
+  s.password = "wrong";
+  s.channels = 1;
+  Reports reports;
+  SipLines lines;
+  lines.setNotify([&](const std::string& t) { reports.add(t); });
+  ASSERT_EQ(lines.start(s), 1);
+  const std::string aor = "sip:ivr@127.0.0.1:" + std::to_string(registrar.sip.port());
+  // Refused after the challenge: the report names the keys to check.
+  registrar.invite = registrar.sip.expect("REGISTER sip:");
+  ASSERT_FALSE(registrar.invite.empty());
+  registrar.sip.send(s.port,
+                     replyTo(registrar.invite, "401 Unauthorized",
+                             "WWW-Authenticate: Digest realm=\"office\", nonce=\"n1\"\r\n"));
+  registrar.invite = registrar.sip.expect("Authorization: Digest");
+  ASSERT_FALSE(registrar.invite.empty());
+  registrar.sip.send(s.port, replyTo(registrar.invite, "403 Forbidden", ""));
+  ASSERT_TRUE(waitFor([&] { return !reports.all().empty(); }));
+  EXPECT_EQ(reports.all(), "SIP registration of " + aor + " at " + s.registrar +
+                               " failed: 403 Forbidden; check [SIP] user, password and realm (the "
+                               "server asks for realm \"office\")\n");
+  lines.stop();
+
+  // Accepted: reported once; on stop, Expires 0 and its answer awaited.
+  Reports ok;
+  lines.setNotify([&](const std::string& t) { ok.add(t); });
+  s.password = "secret";
+  ASSERT_EQ(lines.start(s), 1);
+  registrar.invite = registrar.sip.expect("REGISTER sip:");
+  ASSERT_FALSE(registrar.invite.empty());
+  const std::string contact = header(registrar.invite, "Contact");
+  registrar.sip.send(
+      s.port, replyTo(registrar.invite, "200 OK",
+                      "Contact: " + contact.substr(0, contact.find('>') + 1) + ";expires=120\r\n"));
+  ASSERT_TRUE(waitFor([&] { return !ok.all().empty(); }));
+  EXPECT_EQ(ok.all(),
+            "SIP registration of " + aor + " at " + s.registrar + ": registered for 120 s\n");
+  std::thread answerer([&] {
+    const std::string un = registrar.sip.expect("REGISTER sip:", 3000);
+    EXPECT_NE(un.find(";expires=0"), std::string::npos) << un;
+    if (!un.empty()) registrar.sip.send(s.port, replyTo(un, "200 OK", ""));
+  });
+  const auto t0 = std::chrono::steady_clock::now();
+  lines.stop();
+  answerer.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kUnregisterWaitMs));
+  EXPECT_NE(ok.all().find(": unregistered\n"), std::string::npos) << ok.all();
 }
 
 TEST(SipLines, AStartOnABusyPortFailsWithAReason) {

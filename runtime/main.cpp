@@ -235,6 +235,7 @@ int runHeadless(StopSignals& stopSignals) {
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   p.keycall.stop();
   p.rt.stop();
+  p.hw.shutdown();
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       deadline - std::chrono::steady_clock::now());
   if (!out.flush(std::max(left, std::chrono::milliseconds(0)))) reportLost(out);
@@ -268,6 +269,7 @@ int runWindow(int argc, char** argv, StopSignals& stopSignals) {
   window.hide();
   p.keycall.stop();
   p.rt.stop();
+  p.hw.shutdown();
   ui::drainBrowserQueries();
   p.trace.removeSink(&queue);
   return rc;

@@ -26,8 +26,10 @@ packages=(
   # computer), a CJK font for the captions, and a virtual display
   qt6-base-dev qt6-multimedia-dev fonts-wqy-microhei xvfb xauth
   # SIP access: libre (SIP, SDP, RTP); baresip and linphonec call the runtime
-  # in the end-to-end tests, sipvicious's scanners probe it
-  libre-dev pkg-config baresip-core linphone-cli sipvicious
+  # in the end-to-end tests, sipvicious's scanners probe it, kamailio is the
+  # SIP server it registers with (its registrar, usrloc, auth and tm modules
+  # are in the package itself; the tests start it in the foreground)
+  libre-dev pkg-config baresip-core linphone-cli sipvicious kamailio
 )
 # node and npm for nzh below; a machine may already have them from elsewhere.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then

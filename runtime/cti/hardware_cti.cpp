@@ -11,6 +11,24 @@ namespace cti {
 CTI_FUNCTIONS(CTI_DEFINE_BINDING)
 #undef CTI_DEFINE_BINDING
 
+void HardwareCti::setTrace(std::function<void(const std::string&)> trace) {
+  trace_ = std::move(trace);
+  HardwareSetNotify(
+      [](const char* text, void* ctx) {
+        auto* self = static_cast<HardwareCti*>(ctx);
+        if (self->trace_) self->trace_(text);
+      },
+      this);
+}
+
+HardwareCti::~HardwareCti() {
+  HardwareSetNotify(nullptr, this);
+}
+
+void HardwareCti::shutdown() {
+  HardwareShutdown();
+}
+
 int HardwareCti::CTIRingIn(int ch, int ring) {
   int r = LibraryCti::CTIRingIn(ch, ring);
   if (trace_)

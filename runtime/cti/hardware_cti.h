@@ -20,9 +20,17 @@ class LibraryCti : public Cti {
 // The binding the runtime uses: the library, with ringing told to the trace.
 class HardwareCti : public LibraryCti {
  public:
+  HardwareCti() = default;
+  HardwareCti(const HardwareCti&) = delete;
+  HardwareCti& operator=(const HardwareCti&) = delete;
   // Where ringing an extension is reported, so that a person watching the
   // trace sees the telephone ring (a simulated one rings nowhere else).
-  void setTrace(std::function<void(const std::string&)> trace) { trace_ = std::move(trace); }
+  // The library's own reports (a SIP registration's outcome) go there too.
+  void setTrace(std::function<void(const std::string&)> trace);
+  ~HardwareCti() override;
+  // Ends the lines before the process ends (SIP calls hung up, the
+  // registration withdrawn).
+  void shutdown();
 
   int CTIRingIn(int ch, int ring) override;
   int CTIStopRingIn(int ch) override;

@@ -2,7 +2,24 @@
 // and answered through the interface.
 #include "runtime/cti/hardware_cti.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include <gtest/gtest.h>
+
+#include "hardware/hardware.h"
 
 namespace {
 
@@ -22,6 +39,128 @@ TEST(HardwareCti, DrivesTheSharedLibrary) {
   EXPECT_EQ(c.CTIPlayFile(4, "no\\such.voc", 0), -1);
   EXPECT_EQ(c.CTISetOutHook(4), 0);
   EXPECT_EQ(c.CTIGetOutLineStatus(4, 0), 0);
+}
+
+// A registrar on loopback that refuses every REGISTER with 403.
+class Refuser {
+ public:
+  Refuser() {
+    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~Refuser() {
+    stop_ = true;
+    thread_.join();
+    close(fd_);
+  }
+  int port() const { return port_; }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char buf[4096];
+      sockaddr_in from{};
+      socklen_t n = sizeof from;
+      const ssize_t got = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
+      if (got <= 0) continue;
+      const std::string req(buf, static_cast<size_t>(got));
+      std::string out = "SIP/2.0 403 Forbidden\r\n";
+      size_t pos = req.find("\r\n") + 2;
+      while (pos < req.size()) {
+        const size_t end = req.find("\r\n", pos);
+        if (end == std::string::npos || end == pos) break;
+        const std::string line = req.substr(pos, end - pos);
+        for (const char* h : {"Via:", "From:", "To:", "Call-ID:", "CSeq:"})
+          if (line.rfind(h, 0) == 0) out += line + "\r\n";
+        pos = end + 2;
+      }
+      out += "Content-Length: 0\r\n\r\n";
+      sendto(fd_, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
+    }
+  }
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+int freeUdpPort() {
+  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+  close(fd);
+  return ntohs(a.sin_port);
+}
+
+// The library's reports (a SIP registration refused) reach the trace of
+// the binding that is alive, and no binding that is gone.
+TEST(HardwareCti, TheLibrarysReportsReachTheTraceWhileTheBindingLives) {
+  char tmpl[] = "/tmp/hwctiXXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  char* old = get_current_dir_name();
+  ASSERT_EQ(chdir(dir.c_str()), 0);
+  Refuser registrar;
+  const std::string reg = "sip:127.0.0.1:" + std::to_string(registrar.port());
+  std::ofstream("sysconfig.ini") << "[System]\ncallintype=2\n[SIP]\naddress=127.0.0.1\nport="
+                                 << freeUdpPort() << "\nchannels=1\nregistrar=" << reg
+                                 << "\nuser=ivr\npassword=x\n";
+  std::mutex m;
+  std::vector<std::string> seen, gone;
+  auto waitFor = [&](const std::vector<std::string>& v) {
+    for (int i = 0; i < 200; ++i) {
+      {
+        std::lock_guard<std::mutex> g(m);
+        if (!v.empty()) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  {
+    cti::HardwareCti earlier;
+    earlier.setTrace([&](const std::string& t) {
+      std::lock_guard<std::mutex> g(m);
+      gone.push_back(t);
+    });
+  }
+  {
+    cti::HardwareCti hw;
+    hw.setTrace([&](const std::string& t) {
+      std::lock_guard<std::mutex> g(m);
+      seen.push_back(t);
+    });
+    int a = 0, b = 0;
+    ASSERT_EQ(InitQam(&a, &b), 1);
+    ASSERT_TRUE(waitFor(seen));
+    EXPECT_EQ(seen[0], "SIP registration of sip:ivr@127.0.0.1:" + std::to_string(registrar.port()) +
+                           " at " + reg +
+                           " failed: 403 Forbidden; check [SIP] user, password and realm");
+    hw.shutdown();
+  }
+  // Again with no binding: the report goes to standard error, not to a
+  // trace that is gone.
+  int a = 0, b = 0;
+  ASSERT_EQ(InitQam(&a, &b), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  HardwareShutdown();
+  std::lock_guard<std::mutex> g(m);
+  EXPECT_TRUE(gone.empty());
+  EXPECT_EQ(seen.size(), 1u);
+  ASSERT_EQ(chdir(old), 0);
+  std::free(old);
 }
 
 }  // namespace
