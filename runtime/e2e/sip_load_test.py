@@ -84,6 +84,9 @@ class Call:
         self.rtp.settimeout(0.5)
         self.port = self.sip.getsockname()[1]
         self.cid = f"{random.getrandbits(64):x}"
+        # A retransmitted INVITE keeps its branch: it is the same request, not
+        # a second one for the same dialog.
+        self.invite_branch = random.getrandbits(48)
         self.user = user
         self.to_tag = None
         self.remote_rtp = None
@@ -105,7 +108,7 @@ class Call:
                f"m=audio {rport} RTP/AVP 8 101\r\na=rtpmap:8 PCMA/8000\r\n"
                f"a=rtpmap:101 telephone-event/8000\r\n")
         self.send(f"INVITE sip:{self.user}@127.0.0.1:{sip_port} SIP/2.0\r\n" +
-                  self.headers("INVITE", 1) +
+                  self.headers("INVITE", 1, branch=self.invite_branch) +
                   f"Content-Type: application/sdp\r\nContent-Length: {len(sdp)}\r\n\r\n{sdp}")
 
     def send(self, text):
