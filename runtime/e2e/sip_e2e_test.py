@@ -19,13 +19,10 @@ import subprocess
 import sys
 import tempfile
 import time
-from sip_helpers import free_udp_port, key, wave_pcm, correlation, tone_share
+from sip_helpers import free_udp_port, key, wave_pcm, correlation, tone_share, require_tools, prepare_run, sample_sip_ini
 
 olvaro, cpl, samples = (os.path.abspath(a) for a in sys.argv[1:4])
-for tool in ("baresip", "sox"):
-    if not shutil.which(tool):
-        print(f"SKIPPED: {tool} is not installed (scripts/setup.sh installs it)")
-        sys.exit(77)
+require_tools("baresip", "sox")
 
 work = tempfile.mkdtemp(prefix="sip_e2e_")
 fails = []
@@ -38,21 +35,8 @@ def fail(msg):
 
 sip_port = free_udp_port()
 run = os.path.join(work, "run")
-os.makedirs(os.path.join(run, "flows"))
-os.makedirs(os.path.join(run, "voice"))
 # The documented sample configuration, on ports of its own.
-with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
-    ini = f.read()
-ini = (ini.replace("port=5070", f"port={sip_port}").replace("keycallport=6060", "keycallport=0")
-       .replace("extensions=8001=sip:8001@127.0.0.1:5090", "extensions=")
-       .replace("channels=8", "channels=4"))
-with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
-    f.write(ini)
-shutil.copy(cpl, os.path.join(run, "flows", "sample.cpl"))
-for v in glob.glob(os.path.join(samples, "voice", "*")):
-    shutil.copy(v, os.path.join(run, "voice"))
-subprocess.run(["bash", os.path.join(samples, "db", "make_db.sh"), os.path.join(run, "ivr.sqlite")],
-               check=True, stdout=subprocess.DEVNULL)
+prepare_run(run, samples, sample_sip_ini(samples, port=sip_port, channels=4, extensions=""), cpl)
 
 log_path = os.path.join(run, "out.log")
 log = open(log_path, "wb")

@@ -1,9 +1,52 @@
-"""Helpers the SIP end-to-end tests share: free loopback ports, keys sent
-to a baresip console, and what a caller heard (wave data, correlation with a
-prompt, the share of a tone)."""
+"""Helpers the SIP end-to-end tests share: the tools they need, olvaro's
+folder and configuration, free loopback ports, keys sent to a baresip
+console, and what a caller heard (wave data, correlation with a prompt, the
+share of a tone)."""
 import audioop  # noqa: deprecated in 3.11, still the quickest C correlation here
+import glob
 import math
+import os
+import re
+import shutil
 import socket
+import subprocess
+import sys
+
+
+def require_tools(*tools):
+    """Exits 77 (ctest's skip) when a tool the test drives is missing."""
+    for tool in tools:
+        if not shutil.which(tool):
+            print(f"SKIPPED: {tool} is not installed (scripts/setup.sh installs it)")
+            sys.exit(77)
+
+
+def sample_sip_ini(samples, **keys):
+    """The documented sample SIP configuration with KeyCall off and each
+    KEY=VALUE of `keys` (port, channels, extensions, ...) set as given."""
+    with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
+        ini = f.read().replace("keycallport=6060", "keycallport=0")
+    for k, v in keys.items():
+        ini, n = re.subn(rf"(?m)^{k}=.*$", lambda _: f"{k}={v}", ini, count=1)
+        if n != 1:
+            raise KeyError(f"the sample configuration has no key {k}")
+    return ini
+
+
+def prepare_run(run, samples, ini=None, cpl=None):
+    """olvaro's folder: sysconfig.ini (when given), `cpl` as flows/sample.cpl
+    (when given), the sample voices and a fresh database."""
+    os.makedirs(os.path.join(run, "flows"))
+    os.makedirs(os.path.join(run, "voice"))
+    if ini is not None:
+        with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
+            f.write(ini)
+    if cpl:
+        shutil.copy(cpl, os.path.join(run, "flows", "sample.cpl"))
+    for v in glob.glob(os.path.join(samples, "voice", "*")):
+        shutil.copy(v, os.path.join(run, "voice"))
+    subprocess.run(["bash", os.path.join(samples, "db", "make_db.sh"),
+                    os.path.join(run, "ivr.sqlite")], check=True, stdout=subprocess.DEVNULL)
 
 
 def free_udp_port():

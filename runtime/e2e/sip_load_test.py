@@ -14,7 +14,6 @@ socket) places the calls.
 
   sip_load_test.py OLVARO SAMPLE_CPL SAMPLES_DIR
 """
-import glob
 import select
 import os
 import random
@@ -26,7 +25,7 @@ import sys
 import tempfile
 import threading
 import time
-from sip_helpers import free_udp_port
+from sip_helpers import free_udp_port, prepare_run, sample_sip_ini
 
 olvaro, cpl, samples = (os.path.abspath(a) for a in sys.argv[1:4])
 CHANNELS = 16
@@ -42,21 +41,9 @@ def fail(msg):
 
 sip_port = free_udp_port()
 run = os.path.join(work, "run")
-os.makedirs(os.path.join(run, "flows"))
-os.makedirs(os.path.join(run, "voice"))
-with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
-    ini = f.read()
-ini = (ini.replace("port=5070", f"port={sip_port}").replace("keycallport=6060", "keycallport=0")
-       .replace("extensions=8001=sip:8001@127.0.0.1:5090", "extensions=")
-       .replace("channels=8", f"channels={CHANNELS}").replace("quiettimeout=60", f"quiettimeout={QUIET}")
-       .replace("messageshow=1", "messageshow=1"))
-with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
-    f.write(ini)
-shutil.copy(cpl, os.path.join(run, "flows", "sample.cpl"))
-for v in glob.glob(os.path.join(samples, "voice", "*")):
-    shutil.copy(v, os.path.join(run, "voice"))
-subprocess.run(["bash", os.path.join(samples, "db", "make_db.sh"), os.path.join(run, "ivr.sqlite")],
-               check=True, stdout=subprocess.DEVNULL)
+prepare_run(run, samples,
+            sample_sip_ini(samples, port=sip_port, channels=CHANNELS, extensions="",
+                           quiettimeout=QUIET), cpl)
 log_path = os.path.join(run, "out.log")
 log = open(log_path, "wb")
 rt = subprocess.Popen([olvaro, "--headless"], cwd=run, stdout=log, stderr=subprocess.STDOUT)

@@ -29,13 +29,10 @@ import sys
 import tempfile
 import threading
 import time
-from sip_helpers import free_udp_port, key, wave_pcm, tone_share
+from sip_helpers import free_udp_port, key, wave_pcm, tone_share, require_tools, prepare_run, sample_sip_ini
 
 olvaro, make_flows, samples = (os.path.abspath(a) for a in sys.argv[1:4])
-for tool in ("baresip", "sox"):
-    if not shutil.which(tool):
-        print(f"SKIPPED: {tool} is not installed (scripts/setup.sh installs it)")
-        sys.exit(77)
+require_tools("baresip", "sox")
 
 PASSWORD = "s3cret"
 work = tempfile.mkdtemp(prefix="sip_reg_")
@@ -49,26 +46,12 @@ def fail(msg):
 
 sip_port = free_udp_port()
 run = os.path.join(work, "run")
-os.makedirs(os.path.join(run, "flows"))
-os.makedirs(os.path.join(run, "voice"))
 # The documented sample configuration, on ports of its own, with registered
 # users for extensions.
-with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
-    ini = f.read()
-ini = (ini.replace("port=5070", f"port={sip_port}").replace("keycallport=6060", "keycallport=0")
-       .replace("channels=8", "channels=4"))
-ini = re.sub(r"(?m)^extensions=.*$", "extensions=8002,8003,8004", ini)
-ini = re.sub(r"(?m)^extpassword=.*$", f"extpassword={PASSWORD}", ini)
-if f"extpassword={PASSWORD}" not in ini:
-    fail("the sample configuration has no extpassword key")
-with open(os.path.join(run, "sysconfig.ini"), "w", encoding="utf-8") as f:
-    f.write(ini)
+prepare_run(run, samples, sample_sip_ini(samples, port=sip_port, channels=4,
+                                         extensions="8002,8003,8004", extpassword=PASSWORD))
 subprocess.run([make_flows, os.path.join(run, "flows")], check=True, stdout=subprocess.DEVNULL)
 shutil.copy(os.path.join(run, "flows", "extension.cpl"), os.path.join(run, "flows", "sample.cpl"))
-for v in glob.glob(os.path.join(samples, "voice", "*")):
-    shutil.copy(v, os.path.join(run, "voice"))
-subprocess.run(["bash", os.path.join(samples, "db", "make_db.sh"), os.path.join(run, "ivr.sqlite")],
-               check=True, stdout=subprocess.DEVNULL)
 
 log_path = os.path.join(run, "out.log")
 log = open(log_path, "wb")

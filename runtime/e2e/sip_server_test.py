@@ -31,14 +31,11 @@ import subprocess
 import sys
 import tempfile
 import time
-from sip_helpers import free_udp_port, key, wave_pcm, correlation
+from sip_helpers import free_udp_port, key, wave_pcm, correlation, require_tools, prepare_run, sample_sip_ini
 
 olvaro, cpl, samples, libhw = (os.path.abspath(a) for a in sys.argv[1:5])
 here = os.path.dirname(os.path.abspath(__file__))
-for tool in ("kamailio", "baresip", "sox"):
-    if not shutil.which(tool):
-        print(f"SKIPPED: {tool} is not installed (scripts/setup.sh installs it)")
-        sys.exit(77)
+require_tools("kamailio", "baresip", "sox")
 
 PASSWORD = "olvaro-secret"  # as in kamailio_test.cfg
 work = tempfile.mkdtemp(prefix="sip_server_")
@@ -111,17 +108,9 @@ def sip_section(port, password, channels=2):
 
 # The runtime's folder: the sample configuration with the server's account.
 run = os.path.join(work, "run")
-os.makedirs(os.path.join(run, "flows"))
-os.makedirs(os.path.join(run, "voice"))
-with open(os.path.join(samples, "sysconfig-sip.ini"), encoding="utf-8") as f:
-    sample_ini = f.read()
-head, rest = sample_ini.split("\n[SIP]\n", 1)
-tail = rest[rest.index("[net]"):].replace("keycallport=6060", "keycallport=0")
-shutil.copy(cpl, os.path.join(run, "flows", "sample.cpl"))
-for v in glob.glob(os.path.join(samples, "voice", "*")):
-    shutil.copy(v, os.path.join(run, "voice"))
-subprocess.run(["bash", os.path.join(samples, "db", "make_db.sh"), os.path.join(run, "ivr.sqlite")],
-               check=True, stdout=subprocess.DEVNULL)
+prepare_run(run, samples, cpl=cpl)
+head, rest = sample_sip_ini(samples).split("\n[SIP]\n", 1)
+tail = rest[rest.index("[net]"):]
 
 
 def start_olvaro(name, password):
