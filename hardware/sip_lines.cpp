@@ -584,8 +584,46 @@ void freeMedia(Call* call) {
   delete call;
 }
 
+std::string localUri(const SipLines::Impl* im) {
+  char local[128];
+  re_snprintf(local, sizeof local, "sip:olvaro@%j:%u", &im->laddr, im->s.port);
+  return local;
+}
+
+// Sends the INVITE of a call of ours on `ch` (call number `seq`) to `uri`,
+// with its media ready, answering the far end's challenge with the
+// account's credentials when `withAccount`. False, with nothing left
+// behind, when it cannot be sent.
+bool callOutTo(SipLines::Impl* im, int ch, uint32_t seq, const std::string& uri,
+               const std::string& from, const std::string& cuser, bool withAccount) {
+  auto* call = new Call;
+  tmr_init(&call->bye);
+  call->impl = im;
+  call->ch = ch;
+  call->seq = seq;
+  call->outgoing = true;
+  int err = setUpMedia(im, call);
+  struct mbuf* offer = nullptr;
+  if (!err) err = sdp_encode(&offer, call->sdp, true);
+  if (!err)
+    err = sipsess_connect(&call->sess, im->sock, uri.c_str(), nullptr, from.c_str(), cuser.c_str(),
+                          nullptr, 0, "application/sdp", offer, withAccount ? authHandler : nullptr,
+                          withAccount ? im : nullptr, false, offerHandler, answerHandler,
+                          progressHandler, estabHandler, infoHandler, nullptr, closeHandler, call,
+                          nullptr);
+  mem_deref(offer);
+  if (err) {
+    freeMedia(call);
+    return false;
+  }
+  call->lastRxUs = nowUs();
+  im->calls[static_cast<size_t>(ch)] = call;
+  return true;
+}
+
 // Rings extension channel `ch` (call number `seq`): an INVITE with our offer
-// to its address. A failure to send hangs the extension up at once.
+// to its address or registered Contact. One that cannot be sent is a
+// refusal (CTIGetInLineStatus 3).
 void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
   if (Call* old = im->calls[static_cast<size_t>(ch)]) im->destroyCall(old);
   std::string uri;
@@ -600,35 +638,14 @@ void ringOut(SipLines::Impl* im, int ch, uint32_t seq) {
       return;
     }
   }
-  auto* call = new Call;
-  tmr_init(&call->bye);
-  call->impl = im;
-  call->ch = ch;
-  call->seq = seq;
-  call->outgoing = true;
-  int err = setUpMedia(im, call);
-  struct mbuf* offer = nullptr;
-  if (!err) err = sdp_encode(&offer, call->sdp, true);
-  char from[128];
-  re_snprintf(from, sizeof from, "sip:olvaro@%j:%u", &im->laddr, im->s.port);
-  if (!err)
-    err = sipsess_connect(&call->sess, im->sock, uri.c_str(), nullptr, from, "olvaro", nullptr, 0,
-                          "application/sdp", offer, nullptr, nullptr, false, offerHandler,
-                          answerHandler, progressHandler, estabHandler, infoHandler, nullptr,
-                          closeHandler, call, nullptr);
-  mem_deref(offer);
-  if (err) {
-    freeMedia(call);
+  if (!callOutTo(im, ch, seq, uri, localUri(im), "olvaro", false)) {
     std::lock_guard<std::mutex> g(im->owner->m_);
     auto& c = im->owner->chans_[static_cast<size_t>(ch)];
     if (c.seq == seq) {
       c.state = SipLines::State::kIdle;
       c.ringFail = CTI_IN_REFUSED;  // an address we cannot call
     }
-    return;
   }
-  call->lastRxUs = nowUs();
-  im->calls[static_cast<size_t>(ch)] = call;
 }
 
 // Dials out on outer channel `ch` (call number `seq`): an INVITE to the
@@ -644,34 +661,13 @@ void dialOut(SipLines::Impl* im, int ch, uint32_t seq) {
     if (c.seq != seq || c.state != SipLines::State::kDialling) return;
     uri = c.dialUri;
   }
-  auto* call = new Call;
-  tmr_init(&call->bye);
-  call->impl = im;
-  call->ch = ch;
-  call->seq = seq;
-  call->outgoing = true;
-  int err = setUpMedia(im, call);
-  struct mbuf* offer = nullptr;
-  if (!err) err = sdp_encode(&offer, call->sdp, true);
-  char local[128];
-  re_snprintf(local, sizeof local, "sip:olvaro@%j:%u", &im->laddr, im->s.port);
-  const std::string from = im->reg ? im->aor : std::string(local);
+  const std::string from = im->reg ? im->aor : localUri(im);
   const std::string cuser = im->reg ? im->s.user : std::string("olvaro");
-  if (!err)
-    err = sipsess_connect(&call->sess, im->sock, uri.c_str(), nullptr, from.c_str(), cuser.c_str(),
-                          nullptr, 0, "application/sdp", offer, authHandler, im, false,
-                          offerHandler, answerHandler, progressHandler, estabHandler, infoHandler,
-                          nullptr, closeHandler, call, nullptr);
-  mem_deref(offer);
-  if (err) {
-    freeMedia(call);
+  if (!callOutTo(im, ch, seq, uri, from, cuser, true)) {
     std::lock_guard<std::mutex> g(im->owner->m_);
     auto& c = im->owner->chans_[static_cast<size_t>(ch)];
     if (c.seq == seq && c.state == SipLines::State::kDialling) c.state = SipLines::State::kHungUp;
-    return;
   }
-  call->lastRxUs = nowUs();
-  im->calls[static_cast<size_t>(ch)] = call;
 }
 
 void connectHandler(const struct sip_msg* msg, void* arg) {
