@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "hardware/hardware.h"
+#include "hardware/sip_raw_peer.h"
 
 namespace {
 
@@ -44,33 +45,23 @@ TEST(HardwareCti, DrivesTheSharedLibrary) {
 // A registrar on loopback that refuses every REGISTER with 403.
 class Refuser {
  public:
-  Refuser() {
-    fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-    thread_ = std::thread([this] { serve(); });
-  }
+  Refuser() : thread_([this] { serve(); }) {}
   ~Refuser() {
     stop_ = true;
     thread_.join();
-    close(fd_);
   }
-  int port() const { return port_; }
+  int port() const { return peer_.port(); }
 
  private:
   void serve() {
+    const int fd = peer_.fd();
     while (!stop_) {
-      pollfd p{fd_, POLLIN, 0};
+      pollfd p{fd, POLLIN, 0};
       if (poll(&p, 1, 20) <= 0) continue;
       char buf[4096];
       sockaddr_in from{};
       socklen_t n = sizeof from;
-      const ssize_t got = recvfrom(fd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
+      const ssize_t got = recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &n);
       if (got <= 0) continue;
       const std::string req(buf, static_cast<size_t>(got));
       std::string out = "SIP/2.0 403 Forbidden\r\n";
@@ -84,26 +75,15 @@ class Refuser {
         pos = end + 2;
       }
       out += "Content-Length: 0\r\n\r\n";
-      sendto(fd_, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
+      sendto(fd, out.data(), out.size(), 0, reinterpret_cast<sockaddr*>(&from), n);
     }
   }
-  int fd_ = -1;
-  int port_ = 0;
+  hardware::testpeer::RawPeer peer_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 
-int freeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-  close(fd);
-  return ntohs(a.sin_port);
-}
+using hardware::testpeer::freeUdpPort;
 
 // The library's reports (a SIP registration refused) reach the trace of
 // the binding that is alive, and no binding that is gone.
