@@ -8,15 +8,19 @@
 #   --telephone   telephone access instead: the virtual voice box inside olvaro
 #                 takes the call, rung and keyed with the voicebox tool over
 #                 $PARVANE_CONTROL (default build/sample-run/box.sock)
+#   --sip         SIP access instead ([System] callintype=2, port 5070 on
+#                 127.0.0.1): the demonstration call is placed by baresip
 set -euo pipefail
 cd "$(dirname "$0")/.."
 demo=1
 telephone=0
+sip=0
 for a in "$@"; do
   case "$a" in
     --no-demo) demo=0 ;;
     --telephone) telephone=1 ;;
-    -h|--help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --sip) sip=1 ;;
+    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run-sample.sh: unknown option '$a' (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -28,8 +32,14 @@ bin=$PWD/build/debug
 
 run=build/sample-run
 mkdir -p "$run/flows" "$run/voice"
+if [ "$telephone" -eq 1 ] && [ "$sip" -eq 1 ]; then
+  echo "run-sample.sh: --telephone and --sip are two kinds of access; choose one" >&2
+  exit 2
+fi
 if [ "$telephone" -eq 1 ]; then
   cp samples/sysconfig-telephone.ini "$run/sysconfig.ini"
+elif [ "$sip" -eq 1 ]; then
+  cp samples/sysconfig-sip.ini "$run/sysconfig.ini"
 else
   cp samples/sysconfig.ini "$run/"
 fi
@@ -52,6 +62,51 @@ if [ "$telephone" -eq 1 ]; then
       sleep 4; vb keys 0 2    # menu: 2 records a message
       sleep 3; vb keys 0 '#'  # the recording ends; script "tally", then good-bye
     ) &
+  fi
+  cd "$run"
+  exec "$bin/runtime/olvaro" --headless
+fi
+
+if [ "$sip" -eq 1 ]; then
+  sipport=$(sed -n 's/^port=//p' "$run/sysconfig.ini")
+  echo "sample: runtime answering SIP on 127.0.0.1:$sipport in $run; call it with"
+  echo "  baresip -e '/dial sip:8888@127.0.0.1:$sipport'"
+  echo "sample: Ctrl-C stops it"
+  if [ "$demo" -eq 1 ]; then
+    if ! command -v baresip >/dev/null || ! command -v sox >/dev/null; then
+      echo "sample: baresip or sox is not installed (scripts/setup.sh installs them): no demonstration call" >&2
+    else
+      # A caller of its own: a 700 Hz voice, what it hears kept in
+      # $run/baresip/played.wav, keys given through its console port.
+      b=$PWD/$run/baresip
+      mkdir -p "$b"
+      freeport() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+      own=$(freeport) cons=$(freeport)
+      sox -n -r 8000 -c 1 -b 16 "$b/caller.wav" synth 20 sine 700 vol 0.5
+      cat > "$b/config" <<EOF_CONFIG
+sip_listen 127.0.0.1:$own
+net_interface 127.0.0.1
+module_path /usr/lib/baresip/modules
+module stdio.so
+module g711.so
+module aufile.so
+module account.so
+module menu.so
+module cons.so
+audio_source aufile,$b/caller.wav
+audio_player aufile,$b/played.wav
+cons_listen 127.0.0.1:$cons
+EOF_CONFIG
+      echo "<sip:demo@127.0.0.1:$own>;regint=0;audio_codecs=PCMA" > "$b/accounts"
+      (
+        key() { printf '%s' "$1" > "/dev/udp/127.0.0.1/$cons"; }
+        sleep 1
+        baresip -f "$b" -e "/dial sip:8888@127.0.0.1:$sipport" -t 20 \
+          </dev/null >"$b/baresip.log" 2>&1 &
+        sleep 3; key 2     # after the welcome, menu: 2 records a message
+        sleep 3; key '#'   # the recording ends; script "tally", then good-bye
+      ) &
+    fi
   fi
   cd "$run"
   exec "$bin/runtime/olvaro" --headless
