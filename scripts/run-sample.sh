@@ -76,10 +76,10 @@ if [ "$sip" -eq 1 ]; then
     if ! command -v baresip >/dev/null || ! command -v sox >/dev/null; then
       echo "sample: baresip or sox is not installed (scripts/setup.sh installs them): no demonstration call" >&2
     else
-      # A caller of its own: a 700 Hz voice, what it hears kept in
-      # $run/baresip/played.wav, keys given through its console port.
+      # A caller of its own: a 700 Hz voice, what it hears kept as wave
+      # files in $run/baresip/heard/, keys given through its console port.
       b=$PWD/$run/baresip
-      mkdir -p "$b"
+      mkdir -p "$b/heard"
       freeport() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
       own=$(freeport) cons=$(freeport)
       sox -n -r 8000 -c 1 -b 16 "$b/caller.wav" synth 20 sine 700 vol 0.5
@@ -93,8 +93,9 @@ module aufile.so
 module account.so
 module menu.so
 module cons.so
+module sndfile.so
 audio_source aufile,$b/caller.wav
-audio_player aufile,$b/played.wav
+snd_path $b/heard
 cons_listen 127.0.0.1:$cons
 EOF_CONFIG
       echo "<sip:demo@127.0.0.1:$own>;regint=0;audio_codecs=PCMA" > "$b/accounts"
