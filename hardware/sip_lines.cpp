@@ -65,7 +65,8 @@ uint32_t le32(const uint8_t* p) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// A key from a SIP INFO body: "Signal=5" (dtmf-relay) or "5" (dtmf).
+}  // namespace
+
 char infoKey(const std::string& body) {
   std::string v = body;
   auto pos = v.find("Signal=");
@@ -78,8 +79,6 @@ char infoKey(const std::string& body) {
   }
   return 0;
 }
-
-}  // namespace
 
 SipSettings readSipSettings(const platform::IniFile& ini) {
   SipSettings s;
@@ -196,6 +195,12 @@ std::string dialTarget(const std::string& number, const std::string& registrar) 
   if (host.compare(0, 4, "sip:") == 0) host = host.substr(4);
   host = host.substr(0, host.find_first_of(";?>"));
   if (host.empty()) return {};
+  // The host goes into the request line and the To header as it is: a name,
+  // an IPv4 or a bracketed IPv6 address, and a port.
+  for (char c : host)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_' &&
+        c != ':' && c != '[' && c != ']')
+      return {};
   std::string user;
   for (char c : n) {
     if (std::isalnum(static_cast<unsigned char>(c)) || c == '*' || c == '+' || c == '.' ||

@@ -117,10 +117,14 @@ std::string dialledNumber(const std::string& requestUser, const std::string& toU
 
 // Where CTICallOut sends its INVITE: `number` itself when it is a SIP URI
 // (sip:...), otherwise sip:NUMBER@<host[:port] of registrar> ('#' escaped);
-// empty (the dial is refused) without a registrar, or when the number holds
-// anything but digits, letters and * # + . - _, or a URI holds spaces,
-// quotes or angle brackets.
+// empty (the dial is refused) without a registrar or with one whose host is
+// not a host name or address, or when the number holds anything but digits,
+// letters and * # + . - _, or a URI holds spaces, quotes or angle brackets.
 std::string dialTarget(const std::string& number, const std::string& registrar);
+
+// The key of a SIP INFO body: "Signal=5" (application/dtmf-relay) or "5"
+// (application/dtmf); 0 when it holds none of 0-9, * and #.
+char infoKey(const std::string& body);
 
 inline constexpr int kUnregisterWaitMs = 1000;
 

@@ -742,7 +742,7 @@ TEST(SipDialling, TheDialledNumberAndTheTargetOfADial) {
 
   struct Target {
     const char* number;
-    const char* registrar;
+    std::string registrar;
     const char* want;
   };
   for (const Target& t : {
@@ -756,8 +756,11 @@ TEST(SipDialling, TheDialledNumberAndTheTargetOfADial) {
            Target{"80 01", "sip:pbx", ""},               // not a number
            Target{"8001@evil", "sip:pbx", ""},           // a host of its own
            Target{"sip:bob@h>\r\nX: 1", "sip:pbx", ""},  // header injection
-           Target{"sip:bob@h x", "", ""},
-           Target{"", "sip:pbx", ""},
+           Target{"sip:bob@h x", "", ""}, Target{"", "sip:pbx", ""},
+           Target{"8001", "sip:[::1]:5060", "sip:8001@[::1]:5060"},
+           Target{"8001", "sip:pbx x", ""},                   // not a host
+           Target{"8001", "sip:pbx\r\nX: 1", ""},             // header injection
+           Target{"8001", std::string("sip:pbx\0x", 9), ""},  // a cut string
        })
     EXPECT_EQ(dialTarget(t.number, t.registrar), t.want) << t.number;
 }
