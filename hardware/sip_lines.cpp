@@ -1143,6 +1143,9 @@ void SipLines::Impl::tearDown() {
   tmr_cancel(&tick);
   for (Call* call : calls)
     if (call) destroyCall(call);
+  // A session still waiting for its ACK or for the answer to its BYE keeps
+  // itself, and with it the SIP socket, alive past the stack: end them all.
+  sipsess_close_all(sock);
   sock = static_cast<struct sipsess_sock*>(mem_deref(sock));
   lsnr = static_cast<struct sip_lsnr*>(mem_deref(lsnr));
   unregister();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <mutex>
@@ -985,6 +986,39 @@ TEST(SipLines, ReportsTheRegistrationAndWithdrawsItOnStop) {
   answerer.join();
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(kUnregisterWaitMs));
   EXPECT_NE(ok.all().find(": unregistered\n"), std::string::npos) << ok.all();
+}
+
+// Descriptors open in this process.
+int openDescriptors() {
+  int n = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++n;
+  return n;
+}
+
+// Stopping with calls in every state closes every socket of the lines: a
+// session still waiting for its ACK or its BYE's answer must not keep the
+// SIP socket open past the stack.
+TEST(SipLines, StoppingWithCallsInProgressLeavesNoSocketOpen) {
+  for (int answered = 0; answered < 2; ++answered) {
+    const int before = openDescriptors();
+    {
+      SipSettings s;
+      s.port = freeUdpPort();
+      s.channels = 2;
+      SipLines lines;
+      ASSERT_EQ(lines.start(s), 2);
+      RawPeer caller, rtp;
+      caller.send(s.port, invite("8888", s.port, caller.port(), rtp.port(), "fd1"));
+      ASSERT_TRUE(waitFor([&] { return lines.outLineStatus(0) == CTI_OUT_INCOMING; }));
+      if (answered) {
+        lines.offHook(0);  // 200 OK, never acknowledged
+        ASSERT_FALSE(caller.expect("SIP/2.0 200").empty());
+      }
+      lines.stop();
+    }
+    EXPECT_EQ(openDescriptors(), before) << (answered ? "answered" : "ringing");
+  }
 }
 
 TEST(SipLines, AStartOnABusyPortFailsWithAReason) {
