@@ -50,11 +50,22 @@ def prepare_run(run, samples, ini=None, cpl=None):
 
 
 def free_udp_port():
-    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    s.bind(("127.0.0.1", 0))
-    p = s.getsockname()[1]
-    s.close()
-    return p
+    """A loopback port free for UDP and for TCP alike: baresip listens for
+    SIP on both, and fails to start when either is taken."""
+    for _ in range(100):
+        u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        u.bind(("127.0.0.1", 0))
+        p = u.getsockname()[1]
+        t = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        try:
+            t.bind(("127.0.0.1", p))
+            return p
+        except OSError:
+            continue
+        finally:
+            t.close()
+            u.close()
+    raise RuntimeError("no loopback port free for both UDP and TCP")
 
 
 def key(cons, digit):
