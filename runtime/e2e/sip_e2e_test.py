@@ -14,23 +14,18 @@ import audioop  # noqa: deprecated in 3.11, still the quickest C correlation her
 import glob
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
-from sip_helpers import free_udp_port, key, wave_pcm, correlation, tone_share, require_tools, prepare_run, sample_sip_ini
+from sip_helpers import free_udp_port, key, wave_pcm, correlation, tone_share, require_tools, prepare_run, sample_sip_ini, Failures, Olvaro
 
 olvaro, cpl, samples = (os.path.abspath(a) for a in sys.argv[1:4])
 require_tools("baresip", "sox")
 
 work = tempfile.mkdtemp(prefix="sip_e2e_")
-fails = []
-
-
-def fail(msg):
-    print("FAIL:", msg)
-    fails.append(msg)
+fails = Failures("sip e2e")
+fail = fails.add
 
 
 sip_port = free_udp_port()
@@ -38,25 +33,10 @@ run = os.path.join(work, "run")
 # The documented sample configuration, on ports of its own.
 prepare_run(run, samples, sample_sip_ini(samples, port=sip_port, channels=4, extensions=""), cpl)
 
-log_path = os.path.join(run, "out.log")
-log = open(log_path, "wb")
-rt = subprocess.Popen([olvaro, "--headless"], cwd=run, stdout=log, stderr=subprocess.STDOUT)
+ol = Olvaro(olvaro, run, fail)
+rt, trace = ol.proc, ol.trace
 peers = []
-
-
-def trace():
-    with open(log_path, encoding="utf-8", errors="replace") as f:
-        return f.read()
-
-
-def waitfor(text, timeout=5.0):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if text in trace():
-            return True
-        time.sleep(0.02)
-    fail(f"no trace line with '{text}' within {timeout} s")
-    return False
+waitfor = ol.waitfor
 
 
 def baresip(name, seconds, caller_wav):
@@ -224,21 +204,6 @@ try:
     if rt.poll() is not None:
         fail(f"olvaro exited with {rt.returncode}")
 finally:
-    for p in peers:
-        if p.poll() is None:
-            p.kill()
-    rt.send_signal(signal.SIGTERM)
-    try:
-        rt.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        rt.kill()
-        fail("olvaro did not stop on SIGTERM")
-    log.close()
+    ol.stop(peers)
 
-if fails:
-    print("---- trace ----")
-    print(trace()[-6000:])
-    print(f"sip e2e: {len(fails)} failure(s); work folder {work}")
-    sys.exit(1)
-shutil.rmtree(work, ignore_errors=True)
-print("sip e2e: passed")
+fails.finish(work, trace())

@@ -8,9 +8,75 @@ import math
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import sys
+import time
+
+
+class Failures(list):
+    """What a test found wrong, each said as it is found."""
+
+    def __init__(self, name):
+        super().__init__()
+        self.name = name
+
+    def add(self, msg):
+        print("FAIL:", msg)
+        self.append(msg)
+
+    def finish(self, work, trace):
+        """Exits: 1 with the end of the trace and the work folder kept when
+        anything failed, else 0 with the work folder removed."""
+        if self:
+            print("---- trace ----")
+            print(trace[-6000:])
+            print(f"{self.name}: {len(self)} failure(s); work folder {work}")
+            sys.exit(1)
+        shutil.rmtree(work, ignore_errors=True)
+        print(f"{self.name}: passed")
+
+
+class Olvaro:
+    """olvaro --headless in the folder `run`, its output kept in run/out.log;
+    what goes wrong with it is told to `fail`."""
+
+    def __init__(self, olvaro, run, fail):
+        self.fail = fail
+        self.log_path = os.path.join(run, "out.log")
+        self.log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen([olvaro, "--headless"], cwd=run, stdout=self.log,
+                                     stderr=subprocess.STDOUT)
+
+    def trace(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def waitfor(self, text, timeout=5.0, count=1):
+        """True once `text` stands `count` times in the trace; a failure when
+        it does not within `timeout` seconds."""
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            if self.trace().count(text) >= count:
+                return True
+            time.sleep(0.02)
+        self.fail(f"no trace line with '{text}' within {timeout} s")
+        return False
+
+    def stop(self, peers=()):
+        """Ends the peers that still run, then olvaro by SIGTERM (a failure
+        when it takes more than 5 s)."""
+        for p in peers:
+            if p.poll() is None:
+                p.kill()
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.fail("olvaro did not stop on SIGTERM")
+        self.log.close()
 
 
 def require_tools(*tools):

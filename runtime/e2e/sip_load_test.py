@@ -18,25 +18,20 @@ import select
 import os
 import random
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-from sip_helpers import free_udp_port, prepare_run, sample_sip_ini
+from sip_helpers import free_udp_port, prepare_run, sample_sip_ini, Failures, Olvaro
 
 olvaro, cpl, samples = (os.path.abspath(a) for a in sys.argv[1:4])
 CHANNELS = 16
 QUIET = 3
 work = tempfile.mkdtemp(prefix="sip_load_")
-fails = []
-
-
-def fail(msg):
-    print("FAIL:", msg)
-    fails.append(msg)
+fails = Failures("sip load")
+fail = fails.add
 
 
 sip_port = free_udp_port()
@@ -44,14 +39,8 @@ run = os.path.join(work, "run")
 prepare_run(run, samples,
             sample_sip_ini(samples, port=sip_port, channels=CHANNELS, extensions="",
                            quiettimeout=QUIET), cpl)
-log_path = os.path.join(run, "out.log")
-log = open(log_path, "wb")
-rt = subprocess.Popen([olvaro, "--headless"], cwd=run, stdout=log, stderr=subprocess.STDOUT)
-
-
-def trace():
-    with open(log_path, encoding="utf-8", errors="replace") as f:
-        return f.read()
+ol = Olvaro(olvaro, run, fail)
+rt, trace = ol.proc, ol.trace
 
 
 def cpu_seconds(pid):
@@ -339,16 +328,6 @@ try:
     if rt.poll() is not None:
         fail(f"olvaro exited with {rt.returncode}")
 finally:
-    rt.send_signal(signal.SIGTERM)
-    try:
-        rt.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        rt.kill()
-        fail("olvaro did not stop on SIGTERM")
-    log.close()
+    ol.stop()
 
-if fails:
-    print(f"sip load: {len(fails)} failure(s); work folder {work}")
-    sys.exit(1)
-shutil.rmtree(work, ignore_errors=True)
-print("sip load: passed")
+fails.finish(work, trace())

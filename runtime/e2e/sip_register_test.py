@@ -22,26 +22,21 @@ import hashlib
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
-from sip_helpers import free_udp_port, key, wave_pcm, tone_share, require_tools, prepare_run, sample_sip_ini
+from sip_helpers import free_udp_port, key, wave_pcm, tone_share, require_tools, prepare_run, sample_sip_ini, Failures, Olvaro
 
 olvaro, make_flows, samples = (os.path.abspath(a) for a in sys.argv[1:4])
 require_tools("baresip", "sox")
 
 PASSWORD = "s3cret"
 work = tempfile.mkdtemp(prefix="sip_reg_")
-fails = []
-
-
-def fail(msg):
-    print("FAIL:", msg)
-    fails.append(msg)
+fails = Failures("sip register")
+fail = fails.add
 
 
 sip_port = free_udp_port()
@@ -53,25 +48,10 @@ prepare_run(run, samples, sample_sip_ini(samples, port=sip_port, channels=4,
 subprocess.run([make_flows, os.path.join(run, "flows")], check=True, stdout=subprocess.DEVNULL)
 shutil.copy(os.path.join(run, "flows", "extension.cpl"), os.path.join(run, "flows", "sample.cpl"))
 
-log_path = os.path.join(run, "out.log")
-log = open(log_path, "wb")
-rt = subprocess.Popen([olvaro, "--headless"], cwd=run, stdout=log, stderr=subprocess.STDOUT)
+ol = Olvaro(olvaro, run, fail)
+rt, trace = ol.proc, ol.trace
 peers = []
-
-
-def trace():
-    with open(log_path, encoding="utf-8", errors="replace") as f:
-        return f.read()
-
-
-def waitfor(text, timeout=5.0, count=1):
-    end = time.monotonic() + timeout
-    while time.monotonic() < end:
-        if trace().count(text) >= count:
-            return True
-        time.sleep(0.02)
-    fail(f"no trace line with '{text}' within {timeout} s")
-    return False
+waitfor = ol.waitfor
 
 
 def baresip(name, seconds, wav, register=False):
@@ -287,21 +267,6 @@ try:
         fail(f"olvaro exited with {rt.returncode}")
 finally:
     busy.stop = True
-    for p in peers:
-        if p.poll() is None:
-            p.kill()
-    rt.send_signal(signal.SIGTERM)
-    try:
-        rt.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        rt.kill()
-        fail("olvaro did not stop on SIGTERM")
-    log.close()
+    ol.stop(peers)
 
-if fails:
-    print("---- trace ----")
-    print(trace()[-6000:])
-    print(f"sip register: {len(fails)} failure(s); work folder {work}")
-    sys.exit(1)
-shutil.rmtree(work, ignore_errors=True)
-print("sip register: passed")
+fails.finish(work, trace())
