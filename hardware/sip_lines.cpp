@@ -116,7 +116,8 @@ SipSettings readSipSettings(const platform::IniFile& ini) {
   if (s.codecs.empty()) s.codecs = {"PCMA", "PCMU"};
   s.rtpPortMin = ini.getInt("SIP", "rtpportmin", s.rtpPortMin);
   s.rtpPortMax = ini.getInt("SIP", "rtpportmax", s.rtpPortMax);
-  if (s.rtpPortMin < 1024 || s.rtpPortMax > 65535 || s.rtpPortMax - s.rtpPortMin < 2 * s.channels) {
+  if (s.rtpPortMin < 1024 || s.rtpPortMax > 65535 ||
+      int64_t{s.rtpPortMax} - s.rtpPortMin < 2 * s.channels) {
     s.warnings.push_back("[SIP] rtpportmin/rtpportmax unusable, 10000-20000 used");
     s.rtpPortMin = 10000;
     s.rtpPortMax = 20000;

@@ -162,6 +162,12 @@ TEST(SipSettings, ReadsAndLimitsEveryKey) {
   EXPECT_EQ(x.extensions, (std::vector<std::pair<std::string, std::string>>{
                               {"8001", "sip:a@127.0.0.1:5090"}, {"8002", "sip:b@h"}}));
   EXPECT_EQ(x.warnings.size(), 2u);
+  // A port range read at the ends of the int range is refused, not wrapped.
+  std::ofstream(path) << "[SIP]\nrtpportmin=99999999999\nrtpportmax=-99999999999\n";
+  SipSettings w = readSipSettings(platform::IniFile(path));
+  EXPECT_EQ(w.rtpPortMin, 10000);
+  EXPECT_EQ(w.rtpPortMax, 20000);
+  EXPECT_EQ(w.warnings.size(), 1u);
   // Bare numbers are users that register; without a password, a warning.
   std::ofstream(path) << "[SIP]\nchannels=4\nextensions=8001=sip:a@h,8002, 80a3 ,8004\n"
                          "extrealm=\nextexpiry=5\n";
